@@ -1,0 +1,114 @@
+#include "common/platform.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace tremcvt {
+namespace {
+
+FreeSpaceSource& freeSpaceOverride()
+{
+    static FreeSpaceSource source;
+    return source;
+}
+
+#ifndef _WIN32
+// The file system's figure for path, or for its nearest existing ancestor when
+// the path (a data directory not yet created) does not exist.
+std::optional<std::uint64_t> fileSystemFreeSpace(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::path probe = path.empty() ? std::filesystem::path(".") : std::filesystem::path(path);
+    for (int depth = 0; depth < 256; ++depth) {
+        if (std::filesystem::exists(probe, error)) {
+            const std::filesystem::space_info info = std::filesystem::space(probe, error);
+            if (error) return std::nullopt;
+            return static_cast<std::uint64_t>(info.available);
+        }
+        if (!probe.has_parent_path() || probe.parent_path() == probe) {
+            if (probe.is_absolute()) return std::nullopt;
+            probe = ".";
+            continue;
+        }
+        probe = probe.parent_path();
+    }
+    return std::nullopt;
+}
+#else
+// Windows asks the drive of the path's first three characters ("D:\").
+std::optional<std::uint64_t> fileSystemFreeSpace(const std::string& path)
+{
+    const std::string root = path.substr(0, 3);
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(root.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+    return static_cast<std::uint64_t>(available.QuadPart);
+}
+#endif
+
+}  // namespace
+
+std::string currentDirectory()
+{
+#ifdef _WIN32
+    char buffer[1024] = {};
+    const DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+    if (length == 0 || length >= sizeof buffer) return std::string();
+    return std::string(buffer, length);
+#else
+    std::error_code error;
+    const std::filesystem::path here = std::filesystem::current_path(error);
+    return error ? std::string() : here.string();
+#endif
+}
+
+std::string systemConfigDirectory()
+{
+#ifdef _WIN32
+    char buffer[1024] = {};
+    const UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return std::string();
+    return std::string(buffer, length);
+#else
+    const char* overridden = std::getenv("TREMCVT_SYSCONFDIR");
+    if (overridden != nullptr && *overridden != '\0') return overridden;
+    return "/etc";
+#endif
+}
+
+const char* defaultDataDirectory()
+{
+#ifdef _WIN32
+    return "d:\\data";
+#else
+    return "/var/lib/tremcvt/data";
+#endif
+}
+
+bool localCalendarTime(std::int64_t seconds, std::tm& out)
+{
+    const std::time_t t = static_cast<std::time_t>(seconds);
+#ifdef _WIN32
+    return localtime_s(&out, &t) == 0;
+#else
+    return localtime_r(&t, &out) != nullptr;
+#endif
+}
+
+std::optional<std::uint64_t> freeSpace(const std::string& path)
+{
+    if (freeSpaceOverride()) return freeSpaceOverride()(path);
+    return fileSystemFreeSpace(path);
+}
+
+void setFreeSpaceSource(FreeSpaceSource source)
+{
+    freeSpaceOverride() = std::move(source);
+}
+
+}  // namespace tremcvt

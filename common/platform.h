@@ -1,0 +1,36 @@
+// The small platform layer: directories, local time and free space.
+// Everything that differs between Windows and POSIX systems stays here.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace tremcvt {
+
+// The process's current directory (empty when it cannot be read).
+std::string currentDirectory();
+
+// Where trz.ini lives: the Windows directory on Windows; elsewhere the
+// directory named by TREMCVT_SYSCONFDIR, else /etc.
+std::string systemConfigDirectory();
+
+// The built-in archive directory of the converter and the launcher.
+const char* defaultDataDirectory();
+
+// Local calendar breakdown of a time in whole seconds since 1970 (the TZ
+// environment variable decides the zone). False when it cannot be formed.
+bool localCalendarTime(std::int64_t seconds, std::tm& out);
+
+// Free bytes available to the caller on the file system that holds path
+// (or its nearest existing ancestor); nothing when that is unknown.
+using FreeSpaceSource = std::function<std::optional<std::uint64_t>(const std::string& path)>;
+std::optional<std::uint64_t> freeSpace(const std::string& path);
+
+// Replaces the source of free-space figures (tests simulate a nearly full
+// disk with it); an empty function restores the file system's own figures.
+void setFreeSpaceSource(FreeSpaceSource source);
+
+}  // namespace tremcvt
