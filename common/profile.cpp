@@ -52,8 +52,12 @@ std::optional<std::string> findValue(std::string_view section, std::string_view 
     bool inSection = false;
     bool sectionSeen = false;
     std::string line;
+    bool firstLine = true;
     while (std::getline(in, line)) {
-        const std::string_view text = trim(line);
+        std::string_view text = trim(line);
+        // An editor may save the file with a UTF-8 byte-order mark.
+        if (firstLine && text.substr(0, 3) == "\xEF\xBB\xBF") text = trim(text.substr(3));
+        firstLine = false;
         if (text.empty()) continue;
         if (text.front() == '[') {
             if (inSection) return std::nullopt;  // only the first section of that name counts

@@ -1,0 +1,190 @@
+#include "converter/driver/conversion_run.h"
+
+#include <cctype>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "converter/archive/archive_database.h"
+#include "converter/driver/settings.h"
+#include "converter/driver/station_list.h"
+#include "converter/win/win_decoder.h"
+#include "converter/win/win_reader.h"
+#include "converter/writers/css_writer.h"
+#include "converter/writers/trz_writer.h"
+
+namespace tremcvt {
+namespace {
+
+constexpr const char* kSeparatorLine = "============================================================\n";
+constexpr int kMaxPosixProblemCount = 250;
+
+template <std::size_t Capacity>
+void toUpperInPlace(FixedText<Capacity>& text)
+{
+    for (char* c = text.data(); *c != '\0'; ++c)
+        *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+}
+
+void storeComponent(ChannelTrace& trace, const std::string& iniPath, std::string_view stationCode)
+{
+    // The lookup always yields a text that fits the field: a name too long
+    // for it falls back to the channel key.
+    trace.component.cut(lookupComponent(iniPath, stationCode, trace.channelId).component);
+}
+
+// The SITECHAN half of the first-block checks; returns the problems found.
+int checkSitechanOfFirstBlock(ChannelTable& table, const ConverterSettings& settings,
+                              ArchiveDatabase& database, std::FILE* out)
+{
+    std::fputs(kSeparatorLine, out);
+    std::fputs("Checking SITECHAN\n", out);
+    int problems = 0;
+    for (ChannelTrace& trace : table) {
+        storeComponent(trace, settings.iniPath, settings.stationCode.view());
+        toUpperInPlace(trace.station);
+        toUpperInPlace(trace.component);
+        const ResultCode result = database.checkSitechan(trace.station.view(), trace.component.view(),
+                                                         kLocationCode, static_cast<double>(trace.sps));
+        if (result == kResultSitechanRateDiffers) {
+            std::fprintf(out, "SPS differs from SITECHAN (%s::%s::%d)\n", trace.station.c_str(),
+                         trace.component.c_str(), trace.sps);
+            ++problems;
+        } else if (result == kResultAbsentFromSitechan) {
+            std::fprintf(out, "Absent from SITECHAN (%s::%s::%d)\n", trace.station.c_str(),
+                         trace.component.c_str(), trace.sps);
+            ++problems;
+        } else if (result != kResultOk) {
+            std::fputs("Database error\n", out);
+        }
+    }
+    std::fputs(kSeparatorLine, out);
+    return problems;
+}
+
+// Station and component of every channel as they go to the output: the
+// station from the command line where the first-block checks did not set it,
+// the component looked up afresh, both upper-cased. Returns the data-file
+// names ("<station>_<component>.DAT" in the case before upper-casing).
+std::vector<std::string> completeChannels(ChannelTable& table, const ConverterSettings& settings)
+{
+    std::vector<std::string> dataFileNames;
+    dataFileNames.reserve(table.size());
+    for (ChannelTrace& trace : table) {
+        if (trace.station.empty()) trace.station.cut(settings.stationCode.view());
+        storeComponent(trace, settings.iniPath, trace.station.view());
+        dataFileNames.push_back(trace.station.str() + "_" + trace.component.str() + ".DAT");
+        toUpperInPlace(trace.station);
+        toUpperInPlace(trace.component);
+    }
+    return dataFileNames;
+}
+
+void archiveChannels(ChannelTable& table, const std::vector<std::string>& dataFileNames,
+                     const ConverterSettings& settings, ArchiveDatabase& database, std::FILE* out)
+{
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const ChannelTrace& trace = table[i];
+        // The same naming rule as the archive writer, so that the removal
+        // finds the file that an earlier conversion of this start wrote.
+        const std::string archivePath =
+            trzFilePath(settings.data.view(), trace.station.view(), trace.component.view(), trace.startTime);
+        if (database.removeArchivedFile(trace.station.view(), trace.component.view(), kLocationCode,
+                                        trace.startTime, archivePath) != kResultOk) {
+            std::fprintf(out, "Delete error (%s::%s::%s)", trace.station.c_str(), trace.component.c_str(),
+                         archivePath.c_str());
+        }
+        if (database.archiveChannel(trace.samples.data(), trace.sampleCount(), trace.station.view(),
+                                    trace.component.view(), kLocationCode, dataFileNames[i], kCreatorName,
+                                    trace.startTime, trace.endTime, static_cast<double>(trace.sps), 0.0,
+                                    0.0) != kResultOk) {
+            std::fprintf(out, "DB write error (%s::%s::%s)", trace.station.c_str(), trace.component.c_str(),
+                         archivePath.c_str());
+        }
+    }
+}
+
+void writeCss(const ChannelTable& table, const ConverterSettings& settings, std::FILE* out)
+{
+    std::string wfdiscPath = settings.css.str();
+    if (writeCssOutput(table, wfdiscPath, settings.data.view()) != kWriterSuccess)
+        std::fprintf(out, "CSS write error (%s)\n", wfdiscPath.c_str());
+}
+
+}  // namespace
+
+int runConverter(int argc, const char* const* argv, std::FILE* out)
+{
+    const SettingsResult gathered = gatherSettings(argc, argv);
+    if (gathered.status != SettingsStatus::kReady) {
+        std::fputs(gathered.message.c_str(), out);
+        std::fflush(out);
+        return gathered.exitCode;
+    }
+    const ConverterSettings& settings = gathered.settings;
+
+    ArchiveDatabase database;
+    for (const DatabaseParameter& parameter : databaseParameters(settings))
+        database.setParameter(parameter.key, parameter.value);
+
+    if (!database.connect()) {
+        std::fprintf(out, "Connection error (ODBC: %s, USER: %s).\n", settings.odbc.c_str(),
+                     settings.user.c_str());
+        std::fflush(out);
+        return kExitConnectionFailed;
+    }
+
+    WinFileReader reader;
+    if (!reader.open(settings.winPath.str())) {
+        std::fprintf(out, "File open error (%s).\n", settings.winPath.c_str());
+        std::fflush(out);
+        return kExitWinFileNotOpened;
+    }
+
+    ChannelTable table;
+    int problemCount = 0;
+    try {
+        std::vector<std::uint8_t> body;
+        bool firstBlock = true;
+        for (;;) {
+            const WinReadStatus status = reader.next(body);
+            if (status == WinReadStatus::End) break;
+            // A file that ends inside a block still hands over the complete
+            // channel blocks of its last, partial block.
+            decodeSecondBlock(body.data(), body.size(), table);
+            if (firstBlock) {
+                problemCount += runIniCheck(table, settings.stationCode.view(), settings.iniPath, out);
+                problemCount += checkSitechanOfFirstBlock(table, settings, database, out);
+                firstBlock = false;
+            }
+            if (status == WinReadStatus::Truncated) break;
+        }
+        reader.close();
+
+        const std::vector<std::string> dataFileNames = completeChannels(table, settings);
+        if (settings.cssOutput)
+            writeCss(table, settings, out);
+        else
+            archiveChannels(table, dataFileNames, settings, database, out);
+    } catch (...) {
+        table.clear();
+        std::fflush(out);
+        return kExitException;
+    }
+
+    table.clear();
+    database.disconnect();
+    std::fflush(out);
+    return problemCount;
+}
+
+int processExitStatus(int exitCode)
+{
+#ifdef _WIN32
+    return exitCode;
+#else
+    return exitCode > kMaxPosixProblemCount ? kMaxPosixProblemCount : exitCode;
+#endif
+}
+
+}  // namespace tremcvt

@@ -1,0 +1,29 @@
+// The converter's run over one WIN file: settings, connection, decoding with
+// the first-block checks, output into the TRZ archive or as CSS 3.0, and the
+// exit code.
+#pragma once
+
+#include <cstdio>
+
+namespace tremcvt {
+
+// Exit codes of a run (besides 0 and the number of channel problems).
+inline constexpr int kExitConnectionFailed = -1;
+inline constexpr int kExitWinFileNotOpened = -2;
+inline constexpr int kExitException = -3;
+
+// The location code with which every channel is checked and catalogued.
+inline constexpr const char* kLocationCode = "??";
+// The name under which the converter catalogues the files it writes.
+inline constexpr const char* kCreatorName = "tremcvt";
+
+// Runs the converter with its command line and reports on out. Returns the
+// run's exit code as the system defines it (negative codes included).
+int runConverter(int argc, const char* const* argv, std::FILE* out);
+
+// The exit code as a process exit status of this platform: unchanged on
+// Windows; elsewhere, where a status has 8 bits, problem counts are clamped
+// to 250 so that they never wrap to 0 or into -1, -2, -3, -4 (255 ... 252).
+int processExitStatus(int exitCode);
+
+}  // namespace tremcvt

@@ -1,0 +1,68 @@
+// The converter's run settings: gathered from the command line, tremcvt.ini in
+// the current directory, trz.ini in the system configuration directory and the
+// built-in defaults, in that order of precedence.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "common/fixed_text.h"
+
+namespace tremcvt {
+
+// Exit code of a run that only printed the usage text.
+inline constexpr int kExitUsage = 0;
+// Exit code of a run refused because a setting does not fit its field. On
+// POSIX systems the process status is 8 bits wide, so it shows as 252.
+inline constexpr int kExitArgumentTooLong = -4;
+
+inline constexpr const char* kUsageText = "[USAGE]\ntremcvt.exe [STATION CODE] [PATH TO FILE]\n";
+
+inline constexpr const char* kDefaultOdbc = "TRZ";
+inline constexpr const char* kDefaultUser = "TRZ";
+inline constexpr const char* kDefaultPassword = "KPV";
+
+struct ConverterSettings {
+    FixedText<8> stationCode;
+    FixedText<1024> winPath;
+    FixedText<32> odbc;
+    FixedText<32> user;
+    FixedText<32> password;
+    FixedText<512> data;
+    FixedText<1024> css;
+    bool cssOutput = false;
+    int useTend = 0;
+    // tremcvt.ini of the current directory; the station list is read from it
+    // for the whole run.
+    std::string iniPath;
+    // trz.ini of the system configuration directory.
+    std::string trzIniPath;
+};
+
+enum class SettingsStatus {
+    kReady,            // settings complete, the run may start
+    kUsage,            // too few arguments: print message, exit kExitUsage
+    kArgumentTooLong,  // a value does not fit: print message, exit kExitArgumentTooLong
+};
+
+struct SettingsResult {
+    SettingsStatus status = SettingsStatus::kReady;
+    ConverterSettings settings;
+    std::string message;  // what the caller prints (usage text or refusal), empty when ready
+    int exitCode = 0;     // exit code for kUsage and kArgumentTooLong
+};
+
+// Gathers the settings of one run. Prints nothing and touches no database;
+// with fewer than two arguments after the program name it reads no file.
+SettingsResult gatherSettings(int argc, const char* const* argv);
+
+struct DatabaseParameter {
+    const char* key;
+    std::string value;
+};
+
+// The five parameters handed to the archive database, in hand-over order:
+// "odbc", "user", "password", "data", "use_tend" ("1" or "0").
+std::array<DatabaseParameter, 5> databaseParameters(const ConverterSettings& settings);
+
+}  // namespace tremcvt

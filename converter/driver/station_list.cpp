@@ -1,0 +1,85 @@
+#include "converter/driver/station_list.h"
+
+#include <cctype>
+
+#include "common/profile.h"
+
+namespace tremcvt {
+namespace {
+
+// The station list is read with buffers of this size.
+constexpr std::size_t kStationListBuffer = 1024;
+
+constexpr std::size_t kComponentMaxLength = decltype(ChannelTrace::component)::kMaxLength;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string channelKey(std::uint16_t channelId)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(channelId));
+    return text;
+}
+
+ComponentLookup lookupComponent(const std::string& iniPath, std::string_view stationCode,
+                                std::uint16_t channelId)
+{
+    ComponentLookup result;
+    const std::string key = channelKey(channelId);
+    result.component = key;
+
+    const int stationCount = readProfileInt("system", "nsta", 1, iniPath);
+    for (int j = 0; j < stationCount; ++j) {
+        const std::string section = "sta" + std::to_string(j);
+        const std::string name = readProfileString(section, "name", "", kStationListBuffer, iniPath);
+        if (!equalsIgnoringCase(name, stationCode)) continue;
+        // The first section of the station decides, whether it has the key or not.
+        std::string value = readProfileString(section, key, "", kStationListBuffer, iniPath);
+        if (value.empty()) return result;
+        if (value.size() > kComponentMaxLength) {
+            result.tooLong = true;
+            return result;
+        }
+        result.component = std::move(value);
+        result.found = true;
+        return result;
+    }
+    return result;
+}
+
+int runIniCheck(ChannelTable& table, std::string_view stationCode, const std::string& iniPath,
+                std::FILE* out)
+{
+    const std::string station(stationCode);
+    std::fputs("============================================================\nChecking INI-file\n",
+               out);
+    int problems = 0;
+    for (ChannelTrace& record : table) {
+        record.station.cut(stationCode);
+        const ComponentLookup lookup = lookupComponent(iniPath, stationCode, record.channelId);
+        if (lookup.tooLong) {
+            std::fprintf(out, "Component name too long (%s::%s::%d)\n", station.c_str(),
+                         lookup.component.c_str(), static_cast<int>(record.sps));
+            ++problems;
+        } else if (!lookup.found) {
+            std::fprintf(out, "Not found (%s::%s::%d)\n", station.c_str(),
+                         lookup.component.c_str(), static_cast<int>(record.sps));
+            ++problems;
+        }
+        record.component.assign(lookup.component);
+    }
+    return problems;
+}
+
+}  // namespace tremcvt

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds tremcvt twice (a normal build and one with
+# AddressSanitizer and UndefinedBehaviorSanitizer) and runs every test in both,
+# against SQLite and against a throwaway PostgreSQL cluster that this script
+# starts and stops itself; then fuzzes the WIN decoder for a bounded time.
+#
+#   scripts/test.sh            everything
+#   FUZZ_SECONDS=0 scripts/test.sh   without the fuzzing stage
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+jobs="${JOBS:-$(nproc)}"
+fuzz_seconds="${FUZZ_SECONDS:-60}"
+
+"$root/scripts/install-deps.sh"
+
+pg_dir="$(mktemp -d /tmp/tremcvt-pg.XXXXXX)"
+cleanup() { "$root/scripts/pg-test-cluster.sh" stop "$pg_dir" >/dev/null 2>&1 || true; }
+trap cleanup EXIT
+"$root/scripts/pg-test-cluster.sh" start "$pg_dir"
+set -a; . "$pg_dir/env"; set +a
+
+run_suite() {
+  local dir="$1"; shift
+  echo "=== build $dir ($*)"
+  cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$root/$dir" -j "$jobs"
+  echo "=== test $dir"
+  (cd "$root/$dir" && ctest --output-on-failure -j "$jobs" --timeout 600)
+}
+
+run_suite build
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build-asan -DTREMCVT_SANITIZE=ON -DTREMCVT_BUILD_BENCH=OFF
+
+if [ "$fuzz_seconds" -gt 0 ] && [ -x "$root/tests/win/run_fuzz.sh" ]; then
+  echo "=== fuzz the WIN decoder for ${fuzz_seconds} s"
+  "$root/tests/win/run_fuzz.sh" "$root/build-fuzz" "$fuzz_seconds"
+fi
+echo "=== all tests passed"

@@ -1,0 +1,178 @@
+// The converter run end to end, as an operator runs it: the real tremcvt
+// binary, a WIN file, a tremcvt.ini with a station list, a private odbc.ini
+// and an archive database with SITECHAN rows; SQLite and PostgreSQL.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "tools/winwriter/win_writer.h"
+
+namespace tremcvt::test {
+namespace {
+
+const std::string kSeparator = "============================================================\n";
+
+// A second of a ramp, so that every channel has plain, known samples.
+WinChannelSecond rampSecond(std::uint16_t channelId, int sps, int offset)
+{
+    WinChannelSecond channel;
+    channel.channelId = channelId;
+    for (int i = 0; i < sps; ++i) channel.samples.push_back(offset + i);
+    return channel;
+}
+
+// Two seconds from 2010-03-03 02:00:00: channels c1, c2, c3 and c4 in both,
+// c5 only in the second.
+std::vector<WinSecond> twoSeconds()
+{
+    std::vector<WinSecond> seconds(2);
+    for (int s = 0; s < 2; ++s) {
+        setSecondTime(seconds[s], 1267581600.0 + s);
+        for (std::uint16_t id : {0xc1, 0xc2, 0xc3, 0xc4}) seconds[s].channels.push_back(rampSecond(id, 100, s * 100));
+    }
+    seconds[1].channels.push_back(rampSecond(0xc5, 100, 0));
+    return seconds;
+}
+
+class ConverterRunTest : public ArchiveDatabaseFixture {
+protected:
+    void SetUp() override
+    {
+        ArchiveDatabaseFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        workDir = tempDir->path() / "work";
+        dataDir = tempDir->path() / "archive";
+        std::filesystem::create_directories(workDir);
+        std::filesystem::create_directories(dataDir);
+        writeIni("");
+    }
+
+    void writeIni(const std::string& extraDatabaseLines)
+    {
+        ASSERT_TRUE(writeFile(workDir / "tremcvt.ini",
+                              "[DATABASE]\nODBC=" + database->dataSource() + "\nUSER=" + database->userName() +
+                                  "\nPASSWORD=" + database->password() + "\n" + extraDatabaseLines +
+                                  "[DATA]\nDIR=" + dataDir.string() +
+                                  "\n[system]\nnsta=2\n[sta0]\nname=ABC\nc4=XXX\n"
+                                  "[sta1]\nname=kam\nc1=BHZ\nc2=BHN\nc3=BHE\nc5=HHZ\n"));
+    }
+
+    ProcessResult convert(const std::vector<std::string>& arguments)
+    {
+        ProcessOptions options;
+        options.environment = database->environment();
+        options.environment.emplace_back("TZ", "UTC");
+        options.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
+        options.workingDirectory = workDir;
+        return runProgram(TREMCVT_BINARY, arguments, options);
+    }
+
+    std::filesystem::path workDir;
+    std::filesystem::path dataDir;
+};
+
+TEST_P(ConverterRunTest, ReportsFirstBlockChecksAndCountsProblems)
+{
+    ASSERT_TRUE(database->execute("insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','BHZ',100,NULL);"
+                                  "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','BHN',99.99,'??');"
+                                  "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','HHZ',1,'??');"
+                                  "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','BHE',100,'00');"));
+    const std::string win = (tempDir->path() / "10030302.00").string();
+    ASSERT_TRUE(writeWinFile(win, twoSeconds()));
+
+    const ProcessResult run = convert({"Kam", win});
+    ASSERT_TRUE(run.exited) << run.errorOutput;
+    // c4 is missing from the station's section (it stands only in another
+    // station's), so it falls back to its key; c5 occurs only in the second
+    // block and is never checked, although SITECHAN gives it another rate.
+    EXPECT_EQ(run.output, kSeparator + "Checking INI-file\n" + "Not found (Kam::c4::100)\n" + kSeparator +
+                              "Checking SITECHAN\n" + "SPS differs from SITECHAN (KAM::BHN::100)\n" +
+                              "Absent from SITECHAN (KAM::BHE::100)\n" + "Absent from SITECHAN (KAM::C4::100)\n" +
+                              kSeparator);
+    EXPECT_EQ(run.exitStatus, 4);
+}
+
+TEST_P(ConverterRunTest, StationCodeWithQuoteIsCheckedNormally)
+{
+    ASSERT_TRUE(database->execute("insert into SITECHAN(STA,CHAN,SPS,LCODE) values('K''M','C1',100,'??');"));
+    const std::string win = (tempDir->path() / "q.win").string();
+    std::vector<WinSecond> seconds(1);
+    setSecondTime(seconds[0], 1267581600.0);
+    seconds[0].channels.push_back(rampSecond(0xc1, 100, 0));
+    seconds[0].channels.push_back(rampSecond(0xc2, 100, 0));
+    ASSERT_TRUE(writeWinFile(win, seconds));
+
+    const ProcessResult run = convert({"k'm", win});
+    ASSERT_TRUE(run.exited) << run.errorOutput;
+    EXPECT_EQ(run.output, kSeparator + "Checking INI-file\n" + "Not found (k'm::c1::100)\n" +
+                              "Not found (k'm::c2::100)\n" + kSeparator + "Checking SITECHAN\n" +
+                              "Absent from SITECHAN (K'M::C2::100)\n" + kSeparator);
+    EXPECT_EQ(run.exitStatus, 3);
+}
+
+TEST_P(ConverterRunTest, FailuresBeforeReadingEndWithTheirExitCodes)
+{
+    const std::string win = (tempDir->path() / "a.win").string();
+    ASSERT_TRUE(writeWinFile(win, twoSeconds()));
+
+    // No such data source: nothing is read.
+    ProcessResult run = convert({"KAM", win, "odbc=NOSUCHDSN"});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.output, "Connection error (ODBC: NOSUCHDSN, USER: " + database->userName() + ").\n");
+    EXPECT_EQ(run.exitStatus, 255);
+
+    if (GetParam() == DatabaseKind::PostgreSQL) {
+        run = convert({"KAM", win, "password=wrong"});
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(run.output, "Connection error (ODBC: " + database->dataSource() + ", USER: " +
+                                  database->userName() + ").\n");
+        EXPECT_EQ(run.exitStatus, 255);
+    }
+
+    const std::string missing = (tempDir->path() / "missing.win").string();
+    run = convert({"KAM", missing});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.output, "File open error (" + missing + ").\n");
+    EXPECT_EQ(run.exitStatus, 254);
+
+    // An empty WIN file has no block: no check, no channel, exit 0.
+    const std::string empty = (tempDir->path() / "empty.win").string();
+    ASSERT_TRUE(writeFile(empty, ""));
+    run = convert({"KAM", empty});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(dataDir));
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, ConverterRunTest, allDatabaseKinds(), databaseKindTestName);
+
+// Usage and refusals come before any database is touched.
+TEST(ConverterCommandLine, UsageAndOverlongArguments)
+{
+    TempDir dir;
+    ProcessOptions options;
+    options.workingDirectory = dir.path();
+    options.environment.emplace_back("ODBCINI", dir.file("none.ini"));
+
+    ProcessResult run = runProgram(TREMCVT_BINARY, {}, options);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.output, "[USAGE]\ntremcvt.exe [STATION CODE] [PATH TO FILE]\n");
+    EXPECT_EQ(run.exitStatus, 0);
+
+    run = runProgram(TREMCVT_BINARY, {"KAM"}, options);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.output, "[USAGE]\ntremcvt.exe [STATION CODE] [PATH TO FILE]\n");
+    EXPECT_EQ(run.exitStatus, 0);
+
+    run = runProgram(TREMCVT_BINARY, {"TOOLONGST", "x.win"}, options);
+    ASSERT_TRUE(run.exited);
+    EXPECT_NE(run.output.find("station code"), std::string::npos) << run.output;
+    EXPECT_EQ(run.exitStatus, 252);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+}  // namespace
+}  // namespace tremcvt::test
