@@ -1,0 +1,123 @@
+// Helpers shared by the writer tests: a private temporary directory, a fixed
+// time zone, whole-file reads and the expected little-endian sample bytes.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace writer_test {
+
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tremcvt-writers-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ~TempDir()
+    {
+        std::error_code error;
+        std::filesystem::remove_all(path_, error);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Sets TZ for the lifetime of the guard.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone)
+    {
+        const char* old = std::getenv("TZ");
+        hadOld_ = old != nullptr;
+        if (hadOld_) old_ = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~TimeZone()
+    {
+        if (hadOld_) ::setenv("TZ", old_.c_str(), 1);
+        else ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    bool hadOld_ = false;
+    std::string old_;
+};
+
+// Limits the size of files this process may write, so that a write past the
+// limit fails as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        ::signal(SIGXFSZ, oldHandler_);
+    }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = SIG_DFL;
+};
+
+inline std::string readBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeBytes(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// IEEE 754 single precision, least significant byte first.
+inline std::string littleEndianBytes(const std::vector<float>& samples)
+{
+    std::string bytes;
+    for (const float sample : samples) {
+        const auto bits = std::bit_cast<std::uint32_t>(sample);
+        for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((bits >> shift) & 0xffu);
+    }
+    return bytes;
+}
+
+inline std::vector<std::string> directoryEntries(const std::filesystem::path& dir)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, error))
+        names.push_back(std::filesystem::relative(entry.path(), dir).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace writer_test
