@@ -1,0 +1,201 @@
+#include "converter/archive/odbc.h"
+
+#include <cstring>
+
+namespace tremcvt::odbc {
+
+std::string collectDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
+{
+    std::string text;
+    if (handle == SQL_NULL_HANDLE) return text;
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLCHAR state[6] = {};
+        SQLINTEGER nativeError = 0;
+        SQLCHAR message[1024] = {};
+        SQLSMALLINT length = 0;
+        const SQLRETURN rc = SQLGetDiagRec(handleType, handle, record, state, &nativeError, message,
+                                           static_cast<SQLSMALLINT>(sizeof message), &length);
+        if (!succeeded(rc)) break;
+        if (!text.empty()) text += '\n';
+        text += reinterpret_cast<const char*>(state);
+        text += ": ";
+        text += reinterpret_cast<const char*>(message);
+    }
+    return text;
+}
+
+// Environment
+
+Environment::~Environment() { release(); }
+
+SQLRETURN Environment::allocate()
+{
+    release();
+    const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle_);
+    if (!succeeded(rc)) {
+        // The driver manager may hand back a handle that carries the reason.
+        diagnostics_ = "environment handle could not be allocated";
+        if (handle_ != SQL_NULL_HENV) {
+            SQLFreeHandle(SQL_HANDLE_ENV, handle_);
+            handle_ = SQL_NULL_HENV;
+        }
+    }
+    return rc;
+}
+
+SQLRETURN Environment::requestOdbc3()
+{
+    const SQLRETURN rc = SQLSetEnvAttr(handle_, SQL_ATTR_ODBC_VERSION,
+                                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)),
+                                       SQL_IS_INTEGER);
+    if (!succeeded(rc)) diagnostics_ = collectDiagnostics(SQL_HANDLE_ENV, handle_);
+    return rc;
+}
+
+void Environment::release()
+{
+    if (handle_ == SQL_NULL_HENV) return;
+    SQLFreeHandle(SQL_HANDLE_ENV, handle_);
+    handle_ = SQL_NULL_HENV;
+}
+
+// Connection
+
+Connection::~Connection() { release(); }
+
+SQLRETURN Connection::allocate(const Environment& environment)
+{
+    release();
+    const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_DBC, environment.handle(), &handle_);
+    if (!succeeded(rc)) {
+        diagnostics_ = collectDiagnostics(SQL_HANDLE_ENV, environment.handle());
+        if (handle_ != SQL_NULL_HDBC) {
+            SQLFreeHandle(SQL_HANDLE_DBC, handle_);
+            handle_ = SQL_NULL_HDBC;
+        }
+    }
+    return rc;
+}
+
+SQLRETURN Connection::connect(const char* dataSource, const char* userName, const char* password)
+{
+    // The ODBC prototypes take writable pointers but do not write through them.
+    const SQLRETURN rc =
+        SQLConnect(handle_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(dataSource)), SQL_NTS,
+                   reinterpret_cast<SQLCHAR*>(const_cast<char*>(userName)), SQL_NTS,
+                   reinterpret_cast<SQLCHAR*>(const_cast<char*>(password)), SQL_NTS);
+    connected_ = succeeded(rc);
+    if (!connected_) diagnostics_ = collectDiagnostics(SQL_HANDLE_DBC, handle_);
+    return rc;
+}
+
+void Connection::release()
+{
+    if (handle_ == SQL_NULL_HDBC) return;
+    if (connected_) {
+        SQLDisconnect(handle_);
+        connected_ = false;
+    }
+    SQLFreeHandle(SQL_HANDLE_DBC, handle_);
+    handle_ = SQL_NULL_HDBC;
+}
+
+// Statement
+
+Statement::Statement(Connection& connection)
+{
+    if (!connection.valid()) {
+        diagnostics_ = "no connection";
+        return;
+    }
+    allocationResult_ = SQLAllocHandle(SQL_HANDLE_STMT, connection.handle(), &handle_);
+    if (!succeeded(allocationResult_)) {
+        diagnostics_ = collectDiagnostics(SQL_HANDLE_DBC, connection.handle());
+        if (diagnostics_.empty()) diagnostics_ = "statement handle could not be allocated";
+        if (handle_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+        handle_ = SQL_NULL_HSTMT;
+    }
+}
+
+Statement::~Statement()
+{
+    if (handle_ == SQL_NULL_HSTMT) return;
+    SQLFreeStmt(handle_, SQL_CLOSE);
+    SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+    handle_ = SQL_NULL_HSTMT;
+}
+
+SQLRETURN Statement::noteResult(SQLRETURN rc)
+{
+    if (!succeeded(rc) && rc != SQL_NO_DATA) {
+        diagnostics_ = collectDiagnostics(SQL_HANDLE_STMT, handle_);
+        if (diagnostics_.empty()) diagnostics_ = "statement failed without diagnostics";
+    }
+    return rc;
+}
+
+SQLRETURN Statement::execute(const char* text)
+{
+    if (!allocated()) return SQL_ERROR;
+    return noteResult(SQLExecDirect(handle_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)), SQL_NTS));
+}
+
+SQLRETURN Statement::tables(const char* tableType)
+{
+    if (!allocated()) return SQL_ERROR;
+    return noteResult(SQLTables(handle_, nullptr, 0, nullptr, 0, nullptr, 0,
+                                reinterpret_cast<SQLCHAR*>(const_cast<char*>(tableType)), SQL_NTS));
+}
+
+SQLRETURN Statement::columns(const char* tableName, const char* columnName)
+{
+    if (!allocated()) return SQL_ERROR;
+    return noteResult(SQLColumns(handle_, nullptr, 0, nullptr, 0,
+                                 reinterpret_cast<SQLCHAR*>(const_cast<char*>(tableName)), SQL_NTS,
+                                 reinterpret_cast<SQLCHAR*>(const_cast<char*>(columnName)),
+                                 columnName != nullptr ? SQL_NTS : 0));
+}
+
+void Statement::bind(SQLUSMALLINT column, IntegerColumn& target)
+{
+    bindBuffer(column, SQL_C_SLONG, &target.value, sizeof target.value, &target.indicator);
+}
+
+void Statement::bind(SQLUSMALLINT column, DoubleColumn& target)
+{
+    bindBuffer(column, SQL_C_DOUBLE, &target.value, sizeof target.value, &target.indicator);
+}
+
+void Statement::bindBuffer(SQLUSMALLINT column, SQLSMALLINT type, void* buffer, std::size_t size,
+                           SQLLEN* indicator)
+{
+    if (!allocated()) return;
+    std::memset(buffer, 0, size);
+    *indicator = 0;
+    noteResult(SQLBindCol(handle_, column, type, buffer, static_cast<SQLLEN>(size), indicator));
+    bindings_.push_back(Binding{buffer, size, indicator});
+}
+
+SQLRETURN Statement::fetch()
+{
+    if (!allocated()) return SQL_ERROR;
+    for (const Binding& binding : bindings_) {
+        std::memset(binding.buffer, 0, binding.size);
+        *binding.indicator = 0;
+    }
+    return noteResult(SQLFetch(handle_));
+}
+
+void Statement::closeCursor()
+{
+    if (allocated()) SQLFreeStmt(handle_, SQL_CLOSE);
+}
+
+void Statement::unbind()
+{
+    if (!allocated()) return;
+    SQLFreeStmt(handle_, SQL_UNBIND);
+    bindings_.clear();
+}
+
+}  // namespace tremcvt::odbc
