@@ -89,6 +89,18 @@ void archiveChannels(ChannelTable& table, const std::vector<std::string>& dataFi
         // finds the file that an earlier conversion of this start wrote.
         const std::string archivePath =
             trzFilePath(settings.data.view(), trace.station.view(), trace.component.view(), trace.startTime);
+        // Data that an earlier conversion already put into one archive file
+        // is replaced there in place: removing that file would lose every
+        // later minute appended to it.
+        bool replaced = false;
+        if (database.replaceArchivedData(trace.samples.data(), trace.sampleCount(), trace.station.view(),
+                                         trace.component.view(), kLocationCode, kCreatorName, trace.startTime,
+                                         trace.endTime, static_cast<double>(trace.sps), replaced) != kResultOk) {
+            std::fprintf(out, "DB write error (%s::%s::%s)", trace.station.c_str(), trace.component.c_str(),
+                         archivePath.c_str());
+            continue;
+        }
+        if (replaced) continue;
         if (database.removeArchivedFile(trace.station.view(), trace.component.view(), kLocationCode,
                                         trace.startTime, archivePath) != kResultOk) {
             std::fprintf(out, "Delete error (%s::%s::%s)", trace.station.c_str(), trace.component.c_str(),
@@ -149,6 +161,9 @@ int runConverter(int argc, const char* const* argv, std::FILE* out)
         for (;;) {
             const WinReadStatus status = reader.next(body);
             if (status == WinReadStatus::End) break;
+            // Reserve every channel's samples once, from the file's size and
+            // its first block, instead of growing them block by block.
+            if (firstBlock) table.setSizeHintForFile(reader.fileSize(), body.size() + 4);
             // A file that ends inside a block still hands over the complete
             // channel blocks of its last, partial block.
             decodeSecondBlock(body.data(), body.size(), table);

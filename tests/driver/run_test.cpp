@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 #include "tools/winwriter/win_writer.h"
 
 namespace tremcvt::test {
@@ -76,8 +76,8 @@ protected:
 TEST_P(ConverterRunTest, ReportsFirstBlockChecksAndCountsProblems)
 {
     ASSERT_TRUE(database->execute("insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','BHZ',100,NULL);"
-                                  "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','BHN',99.99,'??');"
-                                  "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','HHZ',1,'??');"
+                                  "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','BHN',99.99,'?" "?');"
+                                  "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','HHZ',1,'?" "?');"
                                   "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','BHE',100,'00');"));
     const std::string win = (tempDir->path() / "10030302.00").string();
     ASSERT_TRUE(writeWinFile(win, twoSeconds()));
@@ -96,7 +96,7 @@ TEST_P(ConverterRunTest, ReportsFirstBlockChecksAndCountsProblems)
 
 TEST_P(ConverterRunTest, StationCodeWithQuoteIsCheckedNormally)
 {
-    ASSERT_TRUE(database->execute("insert into SITECHAN(STA,CHAN,SPS,LCODE) values('K''M','C1',100,'??');"));
+    ASSERT_TRUE(database->execute("insert into SITECHAN(STA,CHAN,SPS,LCODE) values('K''M','C1',100,'?" "?');"));
     const std::string win = (tempDir->path() / "q.win").string();
     std::vector<WinSecond> seconds(1);
     setSecondTime(seconds[0], 1267581600.0);

@@ -1,0 +1,7 @@
+#include "launcher/launcher_app.h"
+
+int main(int argc, char** argv)
+{
+    tremcvt::LauncherApp app;
+    return app.run(argc, argv);
+}

@@ -1,0 +1,215 @@
+// The tremcvt program converting consecutive minute WIN files into the TRZ
+// archive over real SQLite and PostgreSQL data sources: one hour file per
+// channel, samples read back bit for bit, and re-conversion of any minute
+// leaving the archive exactly as one conversion left it.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "converter/writers/trz_writer.h"
+#include "tests/support/test_support.h"
+#include "tools/winwriter/win_writer.h"
+
+#ifndef TREMCVT_BINARY
+#error "TREMCVT_BINARY must name the converter program"
+#endif
+
+namespace tremcvt {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ArchiveDatabaseFixture;
+
+constexpr std::int64_t kHour = 1252926000;  // 2009-09-14 11:00:00 UTC
+constexpr int kSps = 100;
+constexpr int kMinutes = 4;
+
+struct StationCase {
+    std::string station;
+    std::vector<std::pair<std::uint16_t, std::string>> channels;  // WIN channel, component
+};
+
+class TrzRunTest : public ArchiveDatabaseFixture {
+protected:
+    void SetUp() override
+    {
+        ArchiveDatabaseFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        archiveDir = tempDir->path() / "archive";
+        winDir = tempDir->path() / "win";
+        fs::create_directories(archiveDir);
+        fs::create_directories(winDir);
+        std::string ini = "[DATABASE]\nODBC=" + database->dataSource() + "\nUSER=" + database->userName() +
+                          "\nPASSWORD=" + database->password() + "\nUSE_TEND=1\n[DATA]\nDIR=" +
+                          archiveDir.string() + "\n[system]\nnsta=" + std::to_string(std::size(kStations)) + "\n";
+        std::string sitechan;
+        for (std::size_t i = 0; i < std::size(kStations); ++i) {
+            ini += "[sta" + std::to_string(i) + "]\nname=" + kStations[i].station + "\n";
+            for (const auto& [id, component] : kStations[i].channels) {
+                char key[8];
+                std::snprintf(key, sizeof key, "%x", id);
+                ini += std::string(key) + "=" + component + "\n";
+                sitechan += "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('" + kStations[i].station + "','" +
+                            component + "',100,'?\?');";
+            }
+        }
+        ASSERT_TRUE(test::writeFile(tempDir->path() / "tremcvt.ini", ini));
+        std::string error;
+        ASSERT_TRUE(database->execute(sitechan, &error)) << error;
+    }
+
+    // One minute's WIN file of the station; `changed` alters one sample.
+    std::string writeMinute(const StationCase& s, int minute, bool changed = false)
+    {
+        std::vector<WinSecond> seconds;
+        for (int sec = 0; sec < 60; ++sec) {
+            const std::int64_t t = kHour + 60 * minute + sec;
+            WinSecond second;
+            EXPECT_TRUE(setSecondTime(second, static_cast<double>(t)));
+            for (const auto& [id, component] : s.channels) {
+                WinChannelSecond channel;
+                channel.channelId = id;
+                channel.samples = syntheticSecond(id, 7, t, kSps, 30000);
+                if (changed && sec == 17) channel.samples[42] += 1001;
+                second.channels.push_back(channel);
+            }
+            seconds.push_back(second);
+        }
+        const fs::path path = winDir / (s.station + "-" + std::to_string(minute) + (changed ? "x" : ""));
+        EXPECT_TRUE(writeWinFile(path.string(), seconds));
+        return path.string();
+    }
+
+    test::ProcessResult convert(const StationCase& s, const std::string& winFile)
+    {
+        test::ProcessOptions options;
+        options.environment = database->environment();
+        options.environment.emplace_back("TZ", "UTC");
+        options.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
+        options.workingDirectory = tempDir->path();
+        return test::runProgram(TREMCVT_BINARY, {s.station, winFile}, options);
+    }
+
+    std::map<std::string, std::string> snapshot()
+    {
+        std::map<std::string, std::string> state;
+        for (const auto& entry : fs::recursive_directory_iterator(archiveDir))
+            if (entry.is_regular_file()) state[entry.path().string()] = test::readFile(entry.path());
+        const auto rows = database->query("select * from FILELIST order by NINDEX");
+        EXPECT_TRUE(rows.has_value());
+        if (rows)
+            for (std::size_t i = 0; i < rows->size(); ++i) state["row " + std::to_string(i)] = (*rows)[i];
+        return state;
+    }
+
+    // The entries that differ, each with the first differing byte, so that a
+    // failure names what changed without printing whole files.
+    static std::vector<std::string> differences(const std::map<std::string, std::string>& a,
+                                                const std::map<std::string, std::string>& b)
+    {
+        std::vector<std::string> result;
+        for (const auto& [key, value] : a) {
+            const auto other = b.find(key);
+            if (other == b.end()) {
+                result.push_back("only before: " + key);
+            } else if (other->second != value) {
+                std::size_t at = 0;
+                while (at < value.size() && at < other->second.size() && value[at] == other->second[at]) ++at;
+                result.push_back(key + " differs from byte " + std::to_string(at) + " (sizes " +
+                                 std::to_string(value.size()) + ", " + std::to_string(other->second.size()) + ")");
+            }
+        }
+        for (const auto& [key, value] : b)
+            if (a.find(key) == a.end()) result.push_back("only after: " + key);
+        return result;
+    }
+
+    static inline const StationCase kStations[] = {
+        {"KAM", {{0x00c1, "BHZ"}, {0x00c2, "BHN"}}},
+        {"AB", {{0x1a2b, "EW"}}},
+    };
+    fs::path archiveDir;
+    fs::path winDir;
+};
+
+TEST_P(TrzRunTest, MinuteFilesContinueOneHourFilePerChannelAndReconvertIdentically)
+{
+    std::map<std::string, std::vector<std::string>> files;
+    for (const StationCase& s : kStations) {
+        for (int m = 0; m < kMinutes; ++m) {
+            files[s.station].push_back(writeMinute(s, m));
+            const auto run = convert(s, files[s.station].back());
+            ASSERT_TRUE(run.exited) << run.errorOutput;
+            EXPECT_EQ(run.exitStatus, 0) << run.output;
+            EXPECT_EQ(run.output.find("error"), std::string::npos) << run.output;
+        }
+    }
+
+    for (const StationCase& s : kStations) {
+        for (const auto& [id, component] : s.channels) {
+            SCOPED_TRACE(s.station + "::" + component);
+            const auto rows = database->query("select TBEGIN,TQTY,TEND,CPATH from FILELIST where STA='" + s.station +
+                                              "' and CH='" + component + "'");
+            ASSERT_TRUE(rows.has_value());
+            ASSERT_EQ(rows->size(), 1u);
+            const std::string name = "14092009-110000-" + std::string(3 - std::min<std::size_t>(3, component.size()), ' ') +
+                                     component + "." +
+                                     std::string(3 - std::min<std::size_t>(3, s.station.size()), ' ') + s.station;
+            const std::string cpath = s.station + "/11/" + name;
+            EXPECT_NE(rows->front().find("|" + cpath), std::string::npos) << rows->front();
+            EXPECT_NE(rows->front().find("|240"), std::string::npos) << "TQTY " << rows->front();
+
+            TrzHeader header;
+            std::vector<float> samples;
+            ASSERT_TRUE(readTrzFile((archiveDir / cpath).string(), header, samples));
+            EXPECT_EQ(fs::file_size(archiveDir / cpath), 512u + 4u * kSps * 60 * kMinutes);
+            EXPECT_NE(header.text().find("Start time=11:00:00\r\nStart date=14-09-2009\r\n"
+                                         "Time duration=000 00 04 00\r\n"),
+                      std::string_view::npos)
+                << header.text();
+            std::vector<float> expected;
+            for (std::int64_t t = kHour; t < kHour + 60 * kMinutes; ++t)
+                for (const std::int32_t v : syntheticSecond(id, 7, t, kSps, 30000))
+                    expected.push_back(static_cast<float>(v));
+            ASSERT_EQ(samples.size(), expected.size());
+            EXPECT_EQ(std::memcmp(samples.data(), expected.data(), 4 * expected.size()), 0);
+        }
+    }
+
+    const auto once = snapshot();
+    for (const StationCase& s : kStations) {
+        for (int m : {0, 2, kMinutes - 1}) {
+            SCOPED_TRACE(s.station + " minute " + std::to_string(m));
+            const auto run = convert(s, files[s.station][static_cast<std::size_t>(m)]);
+            EXPECT_EQ(run.exitStatus, 0) << run.output;
+            EXPECT_EQ(differences(once, snapshot()), std::vector<std::string>{});
+        }
+    }
+
+    // One changed sample changes exactly those four bytes of the file.
+    const StationCase& kam = kStations[0];
+    const auto run = convert(kam, writeMinute(kam, 1, true));
+    EXPECT_EQ(run.exitStatus, 0) << run.output;
+    auto after = snapshot();
+    for (const auto& [id, component] : kam.channels) {
+        const std::string path = (archiveDir / ("KAM/11/14092009-110000-" + component + ".KAM")).string();
+        std::string& bytes = after[path];
+        const std::size_t at = 512 + 4 * (static_cast<std::size_t>(kSps) * (60 + 17) + 42);
+        ASSERT_GT(bytes.size(), at + 4);
+        float value;
+        std::memcpy(&value, bytes.data() + at, 4);
+        EXPECT_EQ(value, static_cast<float>(syntheticSecond(id, 7, kHour + 77, kSps, 30000)[42] + 1001));
+        bytes.replace(at, 4, once.at(path).substr(at, 4));
+    }
+    EXPECT_EQ(differences(once, after), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, TrzRunTest, test::allDatabaseKinds(), test::databaseKindTestName);
+
+}  // namespace
+}  // namespace tremcvt
