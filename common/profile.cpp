@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,23 +16,33 @@
 namespace tremcvt {
 namespace {
 
+#ifdef _WIN32
+// Room for any number an INI file sensibly holds; the digits beyond it would
+// only push the value further past the int range it is clamped to anyway.
+constexpr std::size_t kIntegerTextBuffer = 64;
+#endif
+
+// The leading decimal number (optional sign) of a value, clamped to int, or
+// defaultValue when the value does not start with one. Both platforms parse
+// the text themselves: GetPrivateProfileIntA answers 0 instead of the
+// default for a value that is not a number.
+int leadingNumber(const std::string& value, int defaultValue)
+{
+    const char* text = value.c_str();
+    const char* digits = text + ((*text == '-' || *text == '+') ? 1 : 0);
+    if (!std::isdigit(static_cast<unsigned char>(*digits))) return defaultValue;
+    const long long number = std::strtoll(text, nullptr, 10);
+    if (number > INT_MAX) return INT_MAX;
+    if (number < INT_MIN) return INT_MIN;
+    return static_cast<int>(number);
+}
+
 #ifndef _WIN32
 std::string cutToBuffer(std::string value, std::size_t bufferSize)
 {
     if (bufferSize == 0) return std::string();
     if (value.size() > bufferSize - 1) value.resize(bufferSize - 1);
     return value;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
 }
 
 std::string_view trim(std::string_view text)
@@ -41,16 +53,26 @@ std::string_view trim(std::string_view text)
     return text;
 }
 
-// The value of the first key of that name in the first section of that name.
-std::optional<std::string> findValue(std::string_view section, std::string_view key,
-                                     const std::string& path)
+// A file's sections and keys as the profile rules see them: names folded to
+// lower case, the first section and the first key of a name winning.
+struct ParsedProfile {
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> sections;
+};
+
+std::string lowerCase(std::string_view text)
+{
+    std::string lowered(text);
+    for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lowered;
+}
+
+std::optional<ParsedProfile> parseProfile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
-    const std::string_view wantedKey = trim(key);
-    const std::string_view wantedSection = trim(section);
-    bool inSection = false;
-    bool sectionSeen = false;
+    ParsedProfile parsed;
+    std::unordered_set<std::string> seenSections;
+    std::unordered_map<std::string, std::string>* current = nullptr;
     std::string line;
     bool firstLine = true;
     while (std::getline(in, line)) {
@@ -60,21 +82,54 @@ std::optional<std::string> findValue(std::string_view section, std::string_view 
         firstLine = false;
         if (text.empty()) continue;
         if (text.front() == '[') {
-            if (inSection) return std::nullopt;  // only the first section of that name counts
             const auto close = text.find(']');
-            const std::string_view name =
-                trim(text.substr(1, close == std::string_view::npos ? text.size() - 1 : close - 1));
-            inSection = !sectionSeen && equalsIgnoringCase(name, wantedSection);
-            sectionSeen = sectionSeen || inSection;
+            const std::string name =
+                lowerCase(trim(text.substr(1, close == std::string_view::npos ? text.size() - 1 : close - 1)));
+            // Only the first section of a name counts; a repeated one is skipped.
+            current = seenSections.insert(name).second ? &parsed.sections[name] : nullptr;
             continue;
         }
-        if (!inSection || text.front() == ';') continue;
+        if (current == nullptr || text.front() == ';') continue;
         const auto equals = text.find('=');
         if (equals == std::string_view::npos) continue;
-        if (equalsIgnoringCase(trim(text.substr(0, equals)), wantedKey))
-            return std::string(trim(text.substr(equals + 1)));
+        current->emplace(lowerCase(trim(text.substr(0, equals))), std::string(trim(text.substr(equals + 1))));
     }
-    return std::nullopt;
+    return parsed;
+}
+
+// Files parsed while a ProfileReadCache is alive, by path.
+struct ReadCache {
+    int scopes = 0;
+    std::unordered_map<std::string, std::optional<ParsedProfile>> files;
+};
+
+ReadCache& readCache()
+{
+    static ReadCache cache;
+    return cache;
+}
+
+// The value of the first key of that name in the first section of that name.
+std::optional<std::string> findValue(std::string_view section, std::string_view key,
+                                     const std::string& path)
+{
+    std::optional<ParsedProfile> uncached;
+    const std::optional<ParsedProfile>* parsed = &uncached;
+    ReadCache& cache = readCache();
+    if (cache.scopes > 0) {
+        auto found = cache.files.find(path);
+        if (found == cache.files.end()) found = cache.files.emplace(path, parseProfile(path)).first;
+        parsed = &found->second;
+    } else {
+        uncached = parseProfile(path);
+    }
+    if (!parsed->has_value()) return std::nullopt;
+    const auto& sections = (*parsed)->sections;
+    const auto sectionEntry = sections.find(lowerCase(trim(section)));
+    if (sectionEntry == sections.end()) return std::nullopt;
+    const auto keyEntry = sectionEntry->second.find(lowerCase(trim(key)));
+    if (keyEntry == sectionEntry->second.end()) return std::nullopt;
+    return keyEntry->second;
 }
 #endif
 
@@ -102,19 +157,26 @@ int readProfileInt(std::string_view section, std::string_view key, int defaultVa
                    const std::string& path)
 {
 #ifdef _WIN32
-    const std::string sectionText(section), keyText(key);
-    return static_cast<int>(
-        GetPrivateProfileIntA(sectionText.c_str(), keyText.c_str(), defaultValue, path.c_str()));
+    // A missing key reads as an empty text, which holds no number either.
+    return leadingNumber(readProfileString(section, key, "", kIntegerTextBuffer, path), defaultValue);
 #else
     const std::optional<std::string> value = findValue(section, key, path);
     if (!value) return defaultValue;
-    const char* text = value->c_str();
-    const char* digits = text + ((*text == '-' || *text == '+') ? 1 : 0);
-    if (!std::isdigit(static_cast<unsigned char>(*digits))) return defaultValue;
-    const long long number = std::strtoll(text, nullptr, 10);
-    if (number > INT_MAX) return INT_MAX;
-    if (number < INT_MIN) return INT_MIN;
-    return static_cast<int>(number);
+    return leadingNumber(*value, defaultValue);
+#endif
+}
+
+ProfileReadCache::ProfileReadCache()
+{
+#ifndef _WIN32
+    ++readCache().scopes;
+#endif
+}
+
+ProfileReadCache::~ProfileReadCache()
+{
+#ifndef _WIN32
+    if (--readCache().scopes == 0) readCache().files.clear();
 #endif
 }
 

@@ -22,4 +22,16 @@ std::string readProfileString(std::string_view section, std::string_view key,
 int readProfileInt(std::string_view section, std::string_view key, int defaultValue,
                    const std::string& path);
 
+// While an object of this type lives, each INI file is parsed once and its
+// contents are reused by every read: a converter run looks up the station list
+// many times and its settings do not change under it. Reads outside any such
+// scope see the file as it is at that moment.
+class ProfileReadCache {
+public:
+    ProfileReadCache();
+    ~ProfileReadCache();
+    ProfileReadCache(const ProfileReadCache&) = delete;
+    ProfileReadCache& operator=(const ProfileReadCache&) = delete;
+};
+
 }  // namespace tremcvt

@@ -53,7 +53,7 @@ c2=BHN
 c3=BHE
 INI
 
-"$build/tools/winwrite" --start 2010-03-03T02:00:00 --minutes 5 \
+"$build/tools/winwriter/winwrite" --start 2010-03-03T02:00:00 --minutes 5 \
   --channel c1:100 --channel c2:100 --channel c3:100 "$demo/win" >/dev/null
 
 cd "$demo"

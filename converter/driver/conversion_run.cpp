@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/profile.h"
 #include "converter/archive/archive_database.h"
 #include "converter/driver/settings.h"
 #include "converter/driver/station_list.h"
@@ -127,6 +128,9 @@ void writeCss(const ChannelTable& table, const ConverterSettings& settings, std:
 
 int runConverter(int argc, const char* const* argv, std::FILE* out)
 {
+    // The settings and the station list are read many times during one run;
+    // each INI file is parsed once.
+    const ProfileReadCache profileCache;
     const SettingsResult gathered = gatherSettings(argc, argv);
     if (gathered.status != SettingsStatus::kReady) {
         std::fputs(gathered.message.c_str(), out);

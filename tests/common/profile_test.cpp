@@ -71,6 +71,20 @@ TEST_F(ProfileTest, StringsFollowProfileRules)
     EXPECT_EQ(readProfileInt("system", "nsta", 1, withMark), 3);
 }
 
+TEST_F(ProfileTest, ReadCacheHoldsFilesOnlyWithinItsScope)
+{
+    const std::string path = (dir_ / "cached.ini").string();
+    std::ofstream(path, std::ios::binary) << "[system]\nnsta=2\n";
+    {
+        const ProfileReadCache cache;
+        EXPECT_EQ(readProfileInt("system", "nsta", 1, path), 2);
+        std::ofstream(path, std::ios::binary) << "[system]\nnsta=5\n";
+        EXPECT_EQ(readProfileInt("system", "nsta", 1, path), 2);
+        EXPECT_EQ(readProfileString("Database", "ODBC", "", 32, path_), "My Source");
+    }
+    EXPECT_EQ(readProfileInt("system", "nsta", 1, path), 5);
+}
+
 TEST_F(ProfileTest, IntegersParseLeadingSignedNumber)
 {
     struct Case { const char* key; int expected; };
