@@ -165,18 +165,25 @@ int runConverter(int argc, const char* const* argv, std::FILE* out)
         for (;;) {
             const WinReadStatus status = reader.next(body);
             if (status == WinReadStatus::End) break;
-            // Reserve every channel's samples once, from the file's size and
-            // its first block, instead of growing them block by block.
-            if (firstBlock) table.setSizeHintForFile(reader.fileSize(), body.size() + 4);
             // A file that ends inside a block still hands over the complete
             // channel blocks of its last, partial block.
-            decodeSecondBlock(body.data(), body.size(), table);
-            if (firstBlock) {
-                problemCount += runIniCheck(table, settings.stationCode.view(), settings.iniPath, out);
-                problemCount += checkSitechanOfFirstBlock(table, settings, database, out);
-                firstBlock = false;
+            if (status == WinReadStatus::Block || !body.empty()) {
+                // Reserve every channel's samples once, from the file's size
+                // and its first block, instead of growing them block by block.
+                if (firstBlock) table.setSizeHintForFile(reader.fileSize(), body.size() + 4);
+                decodeSecondBlock(body.data(), body.size(), table);
+                if (firstBlock) {
+                    problemCount += runIniCheck(table, settings.stationCode.view(), settings.iniPath, out);
+                    problemCount += checkSitechanOfFirstBlock(table, settings, database, out);
+                    firstBlock = false;
+                }
             }
-            if (status == WinReadStatus::Truncated) break;
+            if (status == WinReadStatus::Truncated) {
+                // What was complete is converted; the operator learns that
+                // the rest of the file could not be read.
+                std::fprintf(out, "File truncated (%s).\n", settings.winPath.c_str());
+                break;
+            }
         }
         reader.close();
 

@@ -147,6 +147,27 @@ TEST_P(ConverterRunTest, FailuresBeforeReadingEndWithTheirExitCodes)
     EXPECT_TRUE(std::filesystem::is_empty(dataDir));
 }
 
+TEST_P(ConverterRunTest, TruncatedFileKeepsWhatIsCompleteAndSaysSo)
+{
+    const std::string win = (tempDir->path() / "cut.win").string();
+    ASSERT_TRUE(writeWinFile(win, twoSeconds()));
+    // Cut into the last channel block (c5, which only the second block has).
+    std::filesystem::resize_file(win, std::filesystem::file_size(win) - 10);
+
+    const ProcessResult run = convert({"KAM", win});
+    ASSERT_TRUE(run.exited) << run.errorOutput;
+    const std::string notice = "File truncated (" + win + ").\n";
+    ASSERT_GE(run.output.size(), notice.size());
+    EXPECT_EQ(run.output.substr(run.output.size() - notice.size()), notice) << run.output;
+
+    // The complete channel blocks of both seconds are archived; c5 is not.
+    const auto rows = database->query("select CH, TQTY from FILELIST order by CH");
+    ASSERT_TRUE(rows.has_value());
+    ASSERT_EQ(rows->size(), 4u);
+    for (const std::string& row : *rows) EXPECT_NE(row.find("|2"), std::string::npos) << row;
+    EXPECT_EQ(run.output.find("HHZ"), std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, ConverterRunTest, allDatabaseKinds(), databaseKindTestName);
 
 // Usage and refusals come before any database is touched.
