@@ -92,7 +92,11 @@ std::optional<ParsedProfile> parseProfile(const std::string& path)
         if (current == nullptr || text.front() == ';') continue;
         const auto equals = text.find('=');
         if (equals == std::string_view::npos) continue;
-        current->emplace(lowerCase(trim(text.substr(0, equals))), std::string(trim(text.substr(equals + 1))));
+        std::string_view value = trim(text.substr(equals + 1));
+        // As on Windows, one pair of matching quotes around a value is dropped.
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        current->emplace(lowerCase(trim(text.substr(0, equals))), std::string(value));
     }
     return parsed;
 }

@@ -2,10 +2,12 @@
 # Installs what is missing, builds tremcvt twice (a normal build and one with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs every test in both,
 # against SQLite and against a throwaway PostgreSQL cluster that this script
-# starts and stops itself; then fuzzes the WIN decoder for a bounded time.
+# starts and stops itself; cross-builds the Windows programs and tests them
+# under wine; then fuzzes the WIN decoder for a bounded time.
 #
-#   scripts/test.sh            everything
+#   scripts/test.sh                  everything
 #   FUZZ_SECONDS=0 scripts/test.sh   without the fuzzing stage
+#   WINDOWS=0 scripts/test.sh        without the Windows stage
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -36,6 +38,12 @@ run_suite build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS="suppressions=$root/tests/support/lsan-odbc.supp:fast_unwind_on_malloc=0:print_suppressions=0" \
   run_suite build-asan -DTREMCVT_SANITIZE=ON -DTREMCVT_BUILD_BENCH=OFF
+
+# The Windows programs, cross-built with mingw-w64 and tested under wine, end
+# to end against the Linux build of the first stage.
+if [ "${WINDOWS:-1}" != 0 ]; then
+  LINUX_BUILD_DIR="$root/build" "$root/scripts/test-windows.sh"
+fi
 
 if [ "$fuzz_seconds" -gt 0 ] && [ -x "$root/tests/win/run_fuzz.sh" ]; then
   echo "=== fuzz the WIN decoder for ${fuzz_seconds} s"

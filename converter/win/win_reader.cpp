@@ -21,10 +21,18 @@ bool WinFileReader::open(const std::string& path)
     close();
     file_ = std::fopen(path.c_str(), "rb");
     if (file_ == nullptr) return false;
+#ifdef _WIN32
+    // The plain stat of the Windows C runtime has a 32-bit size.
+    struct _stat64 info {};
+    if (::_fstat64(_fileno(file_), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG) {
+        fileSize_ = static_cast<std::uint64_t>(info.st_size);
+    }
+#else
     struct stat info {};
     if (::fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode)) {
         fileSize_ = static_cast<std::uint64_t>(info.st_size);
     }
+#endif
     return true;
 }
 

@@ -8,7 +8,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <climits>
+#else
 #include <unistd.h>
+#endif
 
 #ifndef O_BINARY
 #define O_BINARY 0
@@ -19,6 +24,42 @@
 
 namespace tremcvt::detail {
 namespace {
+
+#ifdef _WIN32
+// The Windows C runtime counts a transfer in an unsigned int and has no
+// positioned reads and writes: a seek and a transfer do the same for the one
+// owner of the descriptor (no caller relies on the position afterwards).
+constexpr std::size_t kMaxTransfer = INT_MAX;
+
+ssize_t writeSome(int fd, const void* data, std::size_t length)
+{
+    return ::_write(fd, data, static_cast<unsigned>(std::min(length, kMaxTransfer)));
+}
+
+ssize_t writeSomeAt(int fd, const void* data, std::size_t length, std::int64_t offset)
+{
+    if (::_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+    return writeSome(fd, data, length);
+}
+
+ssize_t readSomeAt(int fd, void* data, std::size_t length, std::int64_t offset)
+{
+    if (::_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+    return ::_read(fd, data, static_cast<unsigned>(std::min(length, kMaxTransfer)));
+}
+#else
+ssize_t writeSome(int fd, const void* data, std::size_t length) { return ::write(fd, data, length); }
+
+ssize_t writeSomeAt(int fd, const void* data, std::size_t length, std::int64_t offset)
+{
+    return ::pwrite(fd, data, length, static_cast<off_t>(offset));
+}
+
+ssize_t readSomeAt(int fd, void* data, std::size_t length, std::int64_t offset)
+{
+    return ::pread(fd, data, length, static_cast<off_t>(offset));
+}
+#endif
 
 // Samples are converted in slices of this many on big-endian hosts.
 constexpr std::size_t kSwapSlice = 16384;
@@ -54,21 +95,35 @@ OutputFile::OutputFile(const std::string& path, Mode mode)
 #else
     const int permissions = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
 #endif
+#ifdef _WIN32
+    // Not inherited by child processes, like O_CLOEXEC elsewhere.
+    fd_ = ::_open(path.c_str(), flags | O_BINARY | _O_NOINHERIT, permissions);
+#else
     do {
         fd_ = ::open(path.c_str(), flags | O_BINARY | O_CLOEXEC, permissions);
     } while (fd_ < 0 && errno == EINTR);
+#endif
 }
 
 OutputFile::~OutputFile()
 {
+#ifdef _WIN32
+    if (fd_ >= 0) ::_close(fd_);
+#else
     if (fd_ >= 0) ::close(fd_);
+#endif
 }
 
 std::int64_t OutputFile::size() const
 {
+#ifdef _WIN32
+    if (fd_ < 0) return -1;
+    return static_cast<std::int64_t>(::_filelengthi64(fd_));
+#else
     struct stat info;
     if (fd_ < 0 || ::fstat(fd_, &info) != 0) return -1;
     return static_cast<std::int64_t>(info.st_size);
+#endif
 }
 
 bool OutputFile::writeAll(const void* data, std::size_t length)
@@ -76,7 +131,7 @@ bool OutputFile::writeAll(const void* data, std::size_t length)
     if (fd_ < 0) return false;
     const char* bytes = static_cast<const char*>(data);
     while (length > 0) {
-        const ssize_t written = ::write(fd_, bytes, length);
+        const ssize_t written = writeSome(fd_, bytes, length);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         bytes += written;
@@ -90,7 +145,7 @@ bool OutputFile::writeAllAt(const void* data, std::size_t length, std::int64_t o
     if (fd_ < 0 || offset < 0) return false;
     const char* bytes = static_cast<const char*>(data);
     while (length > 0) {
-        const ssize_t written = ::pwrite(fd_, bytes, length, static_cast<off_t>(offset));
+        const ssize_t written = writeSomeAt(fd_, bytes, length, offset);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         bytes += written;
@@ -105,7 +160,7 @@ bool OutputFile::readAllAt(void* data, std::size_t length, std::int64_t offset) 
     if (fd_ < 0 || offset < 0) return false;
     char* bytes = static_cast<char*>(data);
     while (length > 0) {
-        const ssize_t got = ::pread(fd_, bytes, length, static_cast<off_t>(offset));
+        const ssize_t got = readSomeAt(fd_, bytes, length, offset);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         bytes += got;
@@ -146,23 +201,35 @@ bool OutputFile::writeSamplesAt(const float* samples, std::size_t count, std::in
 
 bool OutputFile::seekToEnd()
 {
+#ifdef _WIN32
+    return fd_ >= 0 && ::_lseeki64(fd_, 0, SEEK_END) >= 0;
+#else
     return fd_ >= 0 && ::lseek(fd_, 0, SEEK_END) >= 0;
+#endif
 }
 
 bool OutputFile::truncate(std::int64_t length)
 {
     if (fd_ < 0 || length < 0) return false;
+#ifdef _WIN32
+    return ::_chsize_s(fd_, length) == 0;
+#else
     int rc;
     do {
         rc = ::ftruncate(fd_, static_cast<off_t>(length));
     } while (rc != 0 && errno == EINTR);
     return rc == 0;
+#endif
 }
 
 bool OutputFile::close()
 {
     if (fd_ < 0) return false;
+#ifdef _WIN32
+    const int rc = ::_close(fd_);
+#else
     const int rc = ::close(fd_);
+#endif
     fd_ = -1;
     return rc == 0;
 }

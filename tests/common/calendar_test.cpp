@@ -10,6 +10,11 @@
 namespace tremcvt {
 namespace {
 
+#ifdef _WIN32
+// The Windows C runtime names it gmtime_s, with the arguments swapped.
+std::tm* gmtime_r(const std::time_t* time, std::tm* out) { return gmtime_s(out, time) == 0 ? out : nullptr; }
+#endif
+
 TEST(Calendar, KnownDatesAndTimes)
 {
     EXPECT_EQ(secondsFromCivil(1970, 1, 1, 0, 0, 0.0f), 0.0);

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "common/platform.h"
 
 namespace fs = std::filesystem;
@@ -15,29 +18,59 @@ using namespace tremcvt;
 
 namespace {
 
+// A new, empty directory below the system's temporary directory.
+fs::path freshDirectory(const std::string& prefix)
+{
+    std::random_device random;
+    for (;;) {
+        const fs::path dir = fs::temp_directory_path() / (prefix + std::to_string(random()));
+        if (fs::create_directory(dir)) return dir;
+    }
+}
+
+// A path written with "/" as the settings hold it: with native separators.
+std::string native(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', kNativeSeparator);
+    return path;
+}
+
 // Runs each test in a fresh current directory (for tremcvt.ini) with its own
-// system configuration directory (for trz.ini).
+// system configuration directory (for trz.ini). On Windows trz.ini lives in
+// the Windows directory itself: a trz.ini found there is kept aside and put
+// back afterwards.
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/tremcvt-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
+        root_ = freshDirectory("tremcvt-settings-");
         fs::create_directories(root_ / "cwd");
         fs::create_directories(root_ / "etc");
         oldCwd_ = fs::current_path();
         fs::current_path(root_ / "cwd");
-        setenv("TREMCVT_SYSCONFDIR", (root_ / "etc").c_str(), 1);
+#ifdef _WIN32
+        systemDir_ = systemConfigDirectory();
+        ASSERT_FALSE(systemDir_.empty());
+        if (fs::exists(systemDir_ / "trz.ini")) fs::copy_file(systemDir_ / "trz.ini", root_ / "trz.ini.saved");
+#else
+        systemDir_ = root_ / "etc";
+        setenv("TREMCVT_SYSCONFDIR", systemDir_.c_str(), 1);
+#endif
     }
     void TearDown() override
     {
         fs::current_path(oldCwd_);
+#ifdef _WIN32
+        std::error_code error;
+        fs::remove(systemDir_ / "trz.ini", error);
+        if (fs::exists(root_ / "trz.ini.saved")) fs::copy_file(root_ / "trz.ini.saved", systemDir_ / "trz.ini");
+#else
         unsetenv("TREMCVT_SYSCONFDIR");
+#endif
         fs::remove_all(root_);
     }
     void writeLocalIni(const std::string& text) { std::ofstream(root_ / "cwd" / "tremcvt.ini") << text; }
-    void writeSystemIni(const std::string& text) { std::ofstream(root_ / "etc" / "trz.ini") << text; }
+    void writeSystemIni(const std::string& text) { std::ofstream(systemDir_ / "trz.ini") << text; }
 
     static SettingsResult gather(std::vector<std::string> args)
     {
@@ -50,6 +83,7 @@ protected:
 
     fs::path root_;
     fs::path oldCwd_;
+    fs::path systemDir_;
 };
 
 TEST_F(SettingsTest, FewerThanTwoArgumentsGiveUsageWithoutReadingIniFiles)
@@ -69,7 +103,7 @@ TEST_F(SettingsTest, DefaultsApplyWithoutIniFilesOrOptions)
     ASSERT_EQ(r.status, SettingsStatus::kReady);
     const ConverterSettings& s = r.settings;
     EXPECT_EQ(s.stationCode, "KAM");
-    EXPECT_EQ(s.winPath, "/win/09091411.04");
+    EXPECT_EQ(s.winPath, native("/win/09091411.04"));
     EXPECT_EQ(s.odbc, "TRZ");
     EXPECT_EQ(s.user, "TRZ");
     EXPECT_EQ(s.password, "KPV");
@@ -78,20 +112,20 @@ TEST_F(SettingsTest, DefaultsApplyWithoutIniFilesOrOptions)
     EXPECT_TRUE(s.css.empty());
     EXPECT_EQ(s.useTend, 0);
     EXPECT_EQ(fs::path(s.iniPath), fs::current_path() / "tremcvt.ini");
-    EXPECT_EQ(fs::path(s.trzIniPath), root_ / "etc" / "trz.ini");
+    EXPECT_EQ(fs::path(s.trzIniPath), systemDir_ / "trz.ini");
 }
 
 TEST_F(SettingsTest, CommandLineThenTremcvtIniThenTrzIniThenDefault)
 {
     struct Field {
         const char* option; const char* section; const char* key; std::string fallback;
-        std::string (*get)(const ConverterSettings&);
+        std::string (*get)(const ConverterSettings&); bool path;
     };
     const Field fields[] = {
-        {"odbc=", "DATABASE", "ODBC", "TRZ", [](const ConverterSettings& s) { return s.odbc.str(); }},
-        {"USER=", "DATABASE", "USER", "TRZ", [](const ConverterSettings& s) { return s.user.str(); }},
-        {"Password=", "DATABASE", "PASSWORD", "KPV", [](const ConverterSettings& s) { return s.password.str(); }},
-        {"data=", "DATA", "DIR", defaultDataDirectory(), [](const ConverterSettings& s) { return s.data.str(); }},
+        {"odbc=", "DATABASE", "ODBC", "TRZ", [](const ConverterSettings& s) { return s.odbc.str(); }, false},
+        {"USER=", "DATABASE", "USER", "TRZ", [](const ConverterSettings& s) { return s.user.str(); }, false},
+        {"Password=", "DATABASE", "PASSWORD", "KPV", [](const ConverterSettings& s) { return s.password.str(); }, false},
+        {"data=", "DATA", "DIR", defaultDataDirectory(), [](const ConverterSettings& s) { return s.data.str(); }, true},
     };
     struct Case { const char* arg; const char* local; const char* system; std::string expected; };
     for (const Field& f : fields) {
@@ -110,7 +144,7 @@ TEST_F(SettingsTest, CommandLineThenTremcvtIniThenTrzIniThenDefault)
             if (c.arg) args.push_back(std::string(f.option) + c.arg);
             const SettingsResult r = gather(args);
             ASSERT_EQ(r.status, SettingsStatus::kReady);
-            EXPECT_EQ(f.get(r.settings), c.expected);
+            EXPECT_EQ(f.get(r.settings), f.path ? native(c.expected) : c.expected);
         }
     }
 }
@@ -138,8 +172,8 @@ TEST_F(SettingsTest, OptionsMatchIgnoringCaseOverThePrefixLength)
         EXPECT_EQ(s.odbc, c.odbc);
         EXPECT_EQ(s.user, c.user);
         EXPECT_EQ(s.password, c.password);
-        EXPECT_EQ(s.data, c.data);
-        EXPECT_EQ(s.css, c.css);
+        EXPECT_EQ(s.data, native(c.data));
+        EXPECT_EQ(s.css, native(c.css));
         EXPECT_EQ(s.cssOutput, c.cssOutput);
     }
 }
@@ -162,7 +196,7 @@ TEST_F(SettingsTest, UseTendComesOnlyFromTremcvtIniAndIsHandedOver)
         EXPECT_EQ(r.settings.useTend, c.useTend);
         const auto params = databaseParameters(r.settings);
         const char* keys[] = {"odbc", "user", "password", "data", "use_tend"};
-        const char* values[] = {"sys", "TRZ", "pw", "d:/arc", c.handedOver};
+        const std::string values[] = {"sys", "TRZ", "pw", native("d:/arc"), c.handedOver};
         for (int i = 0; i < 5; ++i) {
             EXPECT_STREQ(params[i].key, keys[i]);
             EXPECT_EQ(params[i].value, values[i]);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,21 @@ using namespace tremcvt;
 
 namespace {
 
+// A new, empty directory below the system's temporary directory.
+fs::path freshDirectory(const std::string& prefix)
+{
+    std::random_device random;
+    for (;;) {
+        const fs::path dir = fs::temp_directory_path() / (prefix + std::to_string(random()));
+        if (fs::create_directory(dir)) return dir;
+    }
+}
+
 class StationListTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/tremcvt-stations-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = freshDirectory("tremcvt-stations-");
         ini_ = (dir_ / "tremcvt.ini").string();
     }
     void TearDown() override { fs::remove_all(dir_); }
