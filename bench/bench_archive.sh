@@ -44,10 +44,10 @@ convert_day() {  # label
   : >"$times"
   rm -rf "$work/archive" && mkdir -p "$work/archive"
   (cd "$work" && for f in $(find "$work/day" -type f | sort); do
-    s=$(date +%s%N)
+    s=${EPOCHREALTIME/./}
     "$tremcvt" BEN "$f" >/dev/null || true
-    e=$(date +%s%N)
-    echo $(((e - s) / 1000)) >>"$times"
+    e=${EPOCHREALTIME/./}
+    echo $((e - s)) >>"$times"
   done)
   sort -n "$times" | awk -v label="$1" '{ t[NR] = $1; sum += $1 }
     END { printf "%s: %d files, median %.2f ms per file, total %.2f s\n", label, NR, t[int((NR + 1) / 2)] / 1000, sum / 1e6 }'

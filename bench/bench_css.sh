@@ -45,7 +45,7 @@ mkdir -p "$work/archive"
 # Median of the numbers (microseconds) in a file, printed in milliseconds.
 median_ms() { sort -n "$1" | awk '{ t[NR] = $1 } END { printf "%.1f", t[int((NR + 1) / 2)] / 1000 }'; }
 
-now_us() { echo $(($(date +%s%N) / 1000)); }
+now_us() { echo "${EPOCHREALTIME/./}"; }
 
 convert() {  # output directory
   (cd "$work" && "$tremcvt" BEN "$work/hour.win" "css=$1/hour.wfdisc")
