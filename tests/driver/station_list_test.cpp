@@ -6,24 +6,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
+
+#include "tests/support/fresh_directory.h"
 
 namespace fs = std::filesystem;
 using namespace tremcvt;
 
 namespace {
 
-// A new, empty directory below the system's temporary directory.
-fs::path freshDirectory(const std::string& prefix)
-{
-    std::random_device random;
-    for (;;) {
-        const fs::path dir = fs::temp_directory_path() / (prefix + std::to_string(random()));
-        if (fs::create_directory(dir)) return dir;
-    }
-}
+using test::freshDirectory;
 
 class StationListTest : public ::testing::Test {
 protected:
