@@ -201,4 +201,8 @@ CREATE TABLE ARRIVAL (
 
 CREATE INDEX FILELIST_STA_CH_TBEGIN ON FILELIST (STA,CH,TBEGIN);
 CREATE INDEX FILELIST_CPATH ON FILELIST (CPATH);
+-- Every catalogue operation first checks the connection with
+-- "select max(TBEGIN) from FILELIST": an index keeps that from scanning the
+-- whole catalogue.
+CREATE INDEX FILELIST_TBEGIN ON FILELIST (TBEGIN);
 CREATE INDEX SITECHAN_STA_CHAN ON SITECHAN (STA,CHAN);
