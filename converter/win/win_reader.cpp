@@ -29,8 +29,14 @@ bool WinFileReader::open(const std::string& path)
     }
 #else
     struct stat info {};
-    if (::fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode)) {
-        fileSize_ = static_cast<std::uint64_t>(info.st_size);
+    if (::fstat(fileno(file_), &info) == 0) {
+        // A directory opens for reading here but holds no blocks: it is no
+        // WIN file, and taking it for an empty one would hide the mistake.
+        if (S_ISDIR(info.st_mode)) {
+            close();
+            return false;
+        }
+        if (S_ISREG(info.st_mode)) fileSize_ = static_cast<std::uint64_t>(info.st_size);
     }
 #endif
     return true;

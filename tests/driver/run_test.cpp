@@ -137,6 +137,14 @@ TEST_P(ConverterRunTest, FailuresBeforeReadingEndWithTheirExitCodes)
     EXPECT_EQ(run.output, "File open error (" + missing + ").\n");
     EXPECT_EQ(run.exitStatus, 254);
 
+    // A directory given as the WIN file is no WIN file.
+    const std::string folder = (tempDir->path() / "folder.win").string();
+    std::filesystem::create_directories(folder);
+    run = convert({"KAM", folder});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.output, "File open error (" + folder + ").\n");
+    EXPECT_EQ(run.exitStatus, 254);
+
     // An empty WIN file has no block: no check, no channel, exit 0.
     const std::string empty = (tempDir->path() / "empty.win").string();
     ASSERT_TRUE(writeFile(empty, ""));
