@@ -48,10 +48,13 @@ constexpr std::size_t kNameBufferSize = 64;  // catalogue names are read into 64
 
 char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Letters a to z become A to Z; nothing else changes.
-void upperCaseAscii(char* text)
+// A catalogue name copied with letters a to z turned into A to Z; nothing
+// else changes.
+void copyUpperCaseAscii(const char* name, char* upper, std::size_t size)
 {
-    for (; *text != '\0'; ++text) *text = upperAscii(*text);
+    std::memcpy(upper, name, size);
+    upper[size - 1] = '\0';
+    for (char* c = upper; *c != '\0'; ++c) *c = upperAscii(*c);
 }
 
 bool equalsIgnoringAsciiCase(const char* a, const char* b)
@@ -175,9 +178,7 @@ void SchemaNameTable::verifySchema(odbc::Connection& connection)
             if (!odbc::succeeded(rc)) break;
             if (name.isNull()) continue;
             char upper[kNameBufferSize];
-            std::memcpy(upper, name.value, sizeof upper);
-            upper[sizeof upper - 1] = '\0';
-            upperCaseAscii(upper);
+            copyUpperCaseAscii(name.value, upper, sizeof upper);
             // The first table whose current name equals takes the name as
             // the catalogue writes it; a field that already holds lower-case
             // letters no longer equals, so the first such hit stands.
@@ -209,9 +210,7 @@ void SchemaNameTable::resolveColumns(odbc::Connection& connection, std::size_t t
         if (!odbc::succeeded(rc)) break;
         if (name.isNull()) continue;
         char upper[kNameBufferSize];
-        std::memcpy(upper, name.value, sizeof upper);
-        upper[sizeof upper - 1] = '\0';
-        upperCaseAscii(upper);
+        copyUpperCaseAscii(name.value, upper, sizeof upper);
         for (std::size_t index = 1; index < fields.count; ++index) {
             const Slot field = fields.items[index];
             // TEND is compared ignoring case on both sides, so every matching
