@@ -1,12 +1,19 @@
 #include "common/platform.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
+#include "common/fault_injection.h"
+
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace tremcvt {
@@ -51,7 +58,53 @@ std::optional<std::uint64_t> fileSystemFreeSpace(const std::string& path)
 }
 #endif
 
+FileCallResult failedCall(const std::string& path, const char* call, int error)
+{
+    FileCallResult result;
+    result.ok = false;
+    result.error = error;
+    result.reason = path + ": " + call + ": " + std::strerror(error);
+    return result;
+}
+
+FileCallResult failedCall(const std::string& path, const char* call, const std::error_code& error)
+{
+    FileCallResult result = failedCall(path, call, error.value());
+    result.reason = path + ": " + call + ": " + error.message();
+    return result;
+}
+
 }  // namespace
+
+FileCallResult makeDirectory(const std::string& path)
+{
+    if (faultPoint(FaultSite::MakeDirectory) == FaultAction::Fail) return failedCall(path, "mkdir", EIO);
+    std::error_code error;
+    if (std::filesystem::create_directory(path, error)) return {};
+    if (!error || std::filesystem::is_directory(path)) return {};
+    return failedCall(path, "mkdir", error);
+}
+
+FileCallResult removeFile(const std::string& path)
+{
+    if (faultPoint(FaultSite::Remove) == FaultAction::Fail) return failedCall(path, "remove", EIO);
+    // unlink never removes a directory, not even an empty one.
+#ifdef _WIN32
+    if (::_unlink(path.c_str()) == 0) return {};
+#else
+    if (::unlink(path.c_str()) == 0) return {};
+#endif
+    return failedCall(path, "remove", errno);
+}
+
+FileCallResult renameFile(const std::string& from, const std::string& to)
+{
+    if (faultPoint(FaultSite::Rename) == FaultAction::Fail) return failedCall(to, "rename", EIO);
+    std::error_code error;
+    std::filesystem::rename(from, to, error);
+    if (!error) return {};
+    return failedCall(to, "rename", error);
+}
 
 std::string currentDirectory()
 {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace tremcvt {
 
@@ -32,5 +33,22 @@ std::optional<std::uint64_t> freeSpace(const std::string& path);
 // Replaces the source of free-space figures (tests simulate a nearly full
 // disk with it); an empty function restores the file system's own figures.
 void setFreeSpaceSource(FreeSpaceSource source);
+
+// The outcome of one file-system call of the writers and the archive. Each
+// such call passes a fault point (common/fault_injection.h).
+struct FileCallResult {
+    bool ok = true;
+    int error = 0;       // the system's error number when it failed
+    std::string reason;  // "<path>: <call>: <system message>" when it failed
+
+    explicit operator bool() const { return ok; }
+};
+
+// Creates one directory; one that exists already counts as made.
+FileCallResult makeDirectory(const std::string& path);
+// Removes one file. A directory is never removed, whether empty or not.
+FileCallResult removeFile(const std::string& path);
+// Renames from to to, replacing a file of that name.
+FileCallResult renameFile(const std::string& from, const std::string& to);
 
 }  // namespace tremcvt

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/fault_injection.h"
+
 namespace tremcvt::odbc {
 
 std::string collectDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
@@ -137,6 +139,10 @@ SQLRETURN Statement::noteResult(SQLRETURN rc)
 SQLRETURN Statement::execute(const char* text)
 {
     if (!allocated()) return SQL_ERROR;
+    if (faultPoint(FaultSite::Execute) == FaultAction::Fail) {
+        diagnostics_ = "HY000: fault injected before the statement was sent";
+        return SQL_ERROR;
+    }
     return noteResult(SQLExecDirect(handle_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)), SQL_NTS));
 }
 
@@ -182,6 +188,10 @@ SQLRETURN Statement::fetch()
     for (const Binding& binding : bindings_) {
         std::memset(binding.buffer, 0, binding.size);
         *binding.indicator = 0;
+    }
+    if (faultPoint(FaultSite::Fetch) == FaultAction::Fail) {
+        diagnostics_ = "HY000: fault injected before the row was fetched";
+        return SQL_ERROR;
     }
     return noteResult(SQLFetch(handle_));
 }

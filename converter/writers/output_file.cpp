@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/fault_injection.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
@@ -82,9 +84,17 @@ void toLittleEndian(const float* samples, std::size_t count, std::uint32_t* out)
 
 bool hostIsLittleEndian() { return std::endian::native == std::endian::little; }
 
-OutputFile::OutputFile(const std::string& path, Mode mode)
+OutputFile::OutputFile(const std::string& path, Mode mode) : path_(path)
 {
-    if (path.empty()) return;
+    if (path.empty()) {
+        errno = ENOENT;
+        fail("open");
+        return;
+    }
+    if (faultPoint(FaultSite::Open) == FaultAction::Fail) {
+        fail("open");
+        return;
+    }
     const int flags = mode == Mode::CreateTruncate ? O_WRONLY | O_CREAT | O_TRUNC
                       : mode == Mode::ExistingUpdate ? O_RDWR
                                                      : O_WRONLY;
@@ -103,6 +113,7 @@ OutputFile::OutputFile(const std::string& path, Mode mode)
         fd_ = ::open(path.c_str(), flags | O_BINARY | O_CLOEXEC, permissions);
     } while (fd_ < 0 && errno == EINTR);
 #endif
+    if (fd_ < 0) fail("open");
 }
 
 OutputFile::~OutputFile()
@@ -114,16 +125,32 @@ OutputFile::~OutputFile()
 #endif
 }
 
-std::int64_t OutputFile::size() const
+std::int64_t OutputFile::size()
 {
-#ifdef _WIN32
     if (fd_ < 0) return -1;
-    return static_cast<std::int64_t>(::_filelengthi64(fd_));
+    if (faultPoint(FaultSite::Stat) == FaultAction::Fail) {
+        fail("fstat");
+        return -1;
+    }
+#ifdef _WIN32
+    const auto length = static_cast<std::int64_t>(::_filelengthi64(fd_));
+    if (length < 0) fail("fstat");
+    return length;
 #else
     struct stat info;
-    if (fd_ < 0 || ::fstat(fd_, &info) != 0) return -1;
+    if (::fstat(fd_, &info) != 0) {
+        fail("fstat");
+        return -1;
+    }
     return static_cast<std::int64_t>(info.st_size);
 #endif
+}
+
+bool OutputFile::fail(const char* call)
+{
+    const int error = errno;
+    failure_ = path_ + ": " + call + ": " + std::strerror(error);
+    return false;
 }
 
 bool OutputFile::writeAll(const void* data, std::size_t length)
@@ -131,9 +158,19 @@ bool OutputFile::writeAll(const void* data, std::size_t length)
     if (fd_ < 0) return false;
     const char* bytes = static_cast<const char*>(data);
     while (length > 0) {
+        const FaultAction action = faultPoint(FaultSite::Write);
+        if (action == FaultAction::Fail) return fail("write");
+        if (action == FaultAction::TearWrite) {
+            writeSome(fd_, bytes, length / 2);
+            crashAtFaultPoint();
+        }
         const ssize_t written = writeSome(fd_, bytes, length);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
+        if (written < 0) return fail("write");
+        if (written == 0) {
+            errno = ENOSPC;
+            return fail("write");
+        }
         bytes += written;
         length -= static_cast<std::size_t>(written);
     }
@@ -145,9 +182,19 @@ bool OutputFile::writeAllAt(const void* data, std::size_t length, std::int64_t o
     if (fd_ < 0 || offset < 0) return false;
     const char* bytes = static_cast<const char*>(data);
     while (length > 0) {
+        const FaultAction action = faultPoint(FaultSite::Write);
+        if (action == FaultAction::Fail) return fail("write");
+        if (action == FaultAction::TearWrite) {
+            writeSomeAt(fd_, bytes, length / 2, offset);
+            crashAtFaultPoint();
+        }
         const ssize_t written = writeSomeAt(fd_, bytes, length, offset);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
+        if (written < 0) return fail("write");
+        if (written == 0) {
+            errno = ENOSPC;
+            return fail("write");
+        }
         bytes += written;
         length -= static_cast<std::size_t>(written);
         offset += written;
@@ -155,14 +202,19 @@ bool OutputFile::writeAllAt(const void* data, std::size_t length, std::int64_t o
     return true;
 }
 
-bool OutputFile::readAllAt(void* data, std::size_t length, std::int64_t offset) const
+bool OutputFile::readAllAt(void* data, std::size_t length, std::int64_t offset)
 {
     if (fd_ < 0 || offset < 0) return false;
     char* bytes = static_cast<char*>(data);
     while (length > 0) {
+        if (faultPoint(FaultSite::Read) == FaultAction::Fail) return fail("read");
         const ssize_t got = readSomeAt(fd_, bytes, length, offset);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
+        if (got < 0) return fail("read");
+        if (got == 0) {
+            errno = EIO;
+            return fail("read");
+        }
         bytes += got;
         length -= static_cast<std::size_t>(got);
         offset += got;
@@ -211,27 +263,37 @@ bool OutputFile::seekToEnd()
 bool OutputFile::truncate(std::int64_t length)
 {
     if (fd_ < 0 || length < 0) return false;
+    if (faultPoint(FaultSite::Truncate) == FaultAction::Fail) return fail("truncate");
 #ifdef _WIN32
-    return ::_chsize_s(fd_, length) == 0;
+    const errno_t rc = ::_chsize_s(fd_, length);
+    if (rc != 0) errno = rc;
+    return rc == 0 || fail("truncate");
 #else
     int rc;
     do {
         rc = ::ftruncate(fd_, static_cast<off_t>(length));
     } while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    return rc == 0 || fail("truncate");
 #endif
 }
 
 bool OutputFile::close()
 {
     if (fd_ < 0) return false;
+    // A failed close still releases the descriptor, as the system's does.
+    const bool injected = faultPoint(FaultSite::Close) == FaultAction::Fail;
+    const int savedErrno = errno;
 #ifdef _WIN32
     const int rc = ::_close(fd_);
 #else
     const int rc = ::close(fd_);
 #endif
     fd_ = -1;
-    return rc == 0;
+    if (injected) {
+        errno = savedErrno;
+        return fail("close");
+    }
+    return rc == 0 || fail("close");
 }
 
 }  // namespace tremcvt::detail

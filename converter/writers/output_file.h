@@ -18,6 +18,7 @@ public:
     };
 
     OutputFile() = default;
+    // Every call on the file passes a fault point (common/fault_injection.h).
     OutputFile(const std::string& path, Mode mode);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -26,13 +27,13 @@ public:
     bool isOpen() const { return fd_ >= 0; }
 
     // Size of the open file in bytes, -1 when it cannot be read.
-    std::int64_t size() const;
+    std::int64_t size();
 
     // Writes all bytes at the current position / at offset. False when the
     // system wrote fewer bytes than asked (a full disk) or failed.
     bool writeAll(const void* data, std::size_t length);
     bool writeAllAt(const void* data, std::size_t length, std::int64_t offset);
-    bool readAllAt(void* data, std::size_t length, std::int64_t offset) const;
+    bool readAllAt(void* data, std::size_t length, std::int64_t offset);
 
     // Samples as little-endian float32 at the current position / at offset.
     bool writeSamples(const float* samples, std::size_t count);
@@ -45,8 +46,17 @@ public:
     // (delayed write errors surface here).
     bool close();
 
+    // What the last failed call was, for the operator: "<path>: <call>:
+    // <system message>". Empty while nothing failed.
+    const std::string& failure() const { return failure_; }
+
 private:
+    // Keeps errno of a failed call in failure_; always returns false.
+    bool fail(const char* call);
+
     int fd_ = -1;
+    std::string path_;
+    std::string failure_;
 };
 
 // Sample bytes as stored on disk: little-endian float32.

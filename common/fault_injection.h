@@ -1,0 +1,52 @@
+// Fault points: every file-system call of the archive writers and every
+// catalogue statement passes one, so that the crash-point tests can make any
+// single call fail, or end the process right before it as a kill or a power
+// cut would, and then check that the next run repairs what was left.
+//
+// The points are driven by the environment of the process:
+//   TREMCVT_FAULT_AT=N         the N-th point reached (counted from 1) is hit
+//   TREMCVT_FAULT_ACTION=fail  the call at that point fails as if the system
+//                              had refused it (the default)
+//   TREMCVT_FAULT_ACTION=crash the process ends at once, without running any
+//                              clean-up; a write at that point is torn first
+//                              (half of its bytes reach the file)
+//   TREMCVT_FAULT_TRACE=FILE   every point reached appends its number and
+//                              kind to FILE (how the tests count the points)
+// Without these variables a fault point costs one test of a flag.
+#pragma once
+
+namespace tremcvt {
+
+enum class FaultSite {
+    Open,
+    Stat,
+    Read,
+    Write,
+    Truncate,
+    Close,
+    MakeDirectory,
+    Remove,
+    Rename,
+    Sync,
+    Execute,
+    Fetch,
+};
+
+enum class FaultAction {
+    Proceed,   // make the call as usual
+    Fail,      // report the call as failed without making it
+    TearWrite, // write part of the bytes, then call crashAtFaultPoint()
+};
+
+// The name of a site as the trace writes it ("write", "execute", ...).
+const char* faultSiteName(FaultSite site);
+
+// Counts the point and says what the call there is to do. A crash at a
+// site other than a write ends the process inside this call.
+FaultAction faultPoint(FaultSite site);
+
+// Ends the process at once, as a kill does: no destructors, no buffered
+// output, no exit handlers.
+[[noreturn]] void crashAtFaultPoint();
+
+}  // namespace tremcvt
