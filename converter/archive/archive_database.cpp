@@ -48,6 +48,7 @@ ResultCode ArchiveDatabase::setParameter(std::string_view key, std::string_view 
         password_.cut(value);
     } else if (equalsIgnoringCase(key, "data")) {
         dataDir_.assign(value);
+        archiveRootConfirmed = false;
     } else if (equalsIgnoringCase(key, "use_tend")) {
         if (readDecimal(value) == 0) {
             useTend_ = false;

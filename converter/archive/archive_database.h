@@ -79,7 +79,9 @@ public:
                               std::string_view channel, std::string_view locationCode, std::string_view path,
                               std::string_view creator, double startTime, double endTime, double sampleRate,
                               double calib, double calper);
-    ResultCode reclaimSpace(double latestLength);
+    // purgedRows, when given, receives the number of catalogue rows that
+    // the purge deleted.
+    ResultCode reclaimSpace(double latestLength, std::int64_t* purgedRows = nullptr);
     // Re-conversion of archived data: when the samples lie wholly within one
     // catalogued file of this creator (both ends within half a sample
     // interval of its span, and the file holding them on disk), they are
@@ -101,9 +103,12 @@ public:
     std::int32_t quotaMiB() const { return kQuotaMiB; }
     const SchemaNameTable& schemaNames() const { return schemaNames_; }
     bool isConnected() const { return connection_.connected(); }
-    // The driver's diagnostics of the last failed ODBC call, or the reason a
-    // statement was refused ("STATE: message" lines).
+    // Why the last operation failed: the driver's diagnostics of the last
+    // failed ODBC call ("STATE: message" lines), the reason a statement was
+    // refused, or the file-system error of an archive file ("<path>: <call>:
+    // <message>").
     const std::string& lastDiagnostics() const { return lastDiagnostics_; }
+    void clearDiagnostics() { lastDiagnostics_.clear(); }
 
     // The channel in hand: set by the catalogue operations at their start,
     // read by the catalogue, the space management and the TRZ writer.
@@ -118,6 +123,9 @@ public:
     double sampleRate = kInitialSampleRate;
     double calib = 0.0;
     double calper = 0.0;
+    // The archive root was found mounted (its marker is there) during this
+    // connection to it; cleared when the data directory changes.
+    bool archiveRootConfirmed = false;
 
     // Statement layer for the operations of the archive subsystem and the
     // TRZ writer. A Statement made on connection() must not outlive this

@@ -2,12 +2,11 @@
 // at most one file period, continuing the channel's latest file or starting
 // a new one, the rows that record them, the removal of an earlier
 // conversion, and the in-place replacement of data that is archived already.
+#include <cerrno>
 #include <cmath>
 #include <ctime>
-#include <filesystem>
 #include <new>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "converter/archive/archive_database.h"
@@ -70,6 +69,13 @@ ResultCode countRowsWithPath(ArchiveDatabase& db, const std::string& cataloguePa
     return kResultOk;
 }
 
+std::int64_t LatestFile::cataloguedSamples() const
+{
+    const double samples = std::round(length * rate);
+    if (!std::isfinite(samples) || samples < 0.0) return 0;
+    return static_cast<std::int64_t>(samples);
+}
+
 ResultCode findLatestFile(ArchiveDatabase& db, LatestFile& latest)
 {
     latest = LatestFile{};
@@ -80,9 +86,12 @@ ResultCode findLatestFile(ArchiveDatabase& db, LatestFile& latest)
     }
     const FilelistNames& names = db.schemaNames().filelist;
     StatementText text;
-    text.format("select %s,%s,%s,%s from %s where %s='%s' and %s='%s' and %s order by %s desc,%s desc",
+    // SPS comes along so that a file is continued only at its own rate and
+    // its catalogued length is known in samples.
+    text.format("select %s,%s,%s,%s,%s from %s where %s='%s' and %s='%s' and %s order by %s desc,%s desc",
                 names.foff.c_str(), names.tbegin.c_str(), names.tqty.c_str(), names.cpath.c_str(),
-                names.table.c_str(), names.sta.c_str(), sqlText(db.station).c_str(), names.ch.c_str(),
+                names.sps.c_str(), names.table.c_str(), names.sta.c_str(), sqlText(db.station).c_str(),
+                names.ch.c_str(),
                 sqlText(db.channel).c_str(), db.filelistLocationCondition().c_str(), names.lddate.c_str(),
                 names.tbegin.c_str());
     if (!odbc::succeeded(db.execute(statement, text))) return kResultQueryFailed;
@@ -91,10 +100,12 @@ ResultCode findLatestFile(ArchiveDatabase& db, LatestFile& latest)
     odbc::DoubleColumn begin;
     odbc::DoubleColumn length;
     odbc::TextColumn<StatementText::kCapacity> path;
+    odbc::DoubleColumn rate;
     statement.bind(1, foff);
     statement.bind(2, begin);
     statement.bind(3, length);
     statement.bind(4, path);
+    statement.bind(5, rate);
 
     SQLRETURN rc = db.fetch(statement);
     if (!odbc::succeeded(rc) && rc != SQL_NO_DATA) {
@@ -108,6 +119,7 @@ ResultCode findLatestFile(ArchiveDatabase& db, LatestFile& latest)
             latest.found = true;
             latest.begin = begin.isNull() ? 0.0 : begin.value;
             latest.length = length.isNull() ? 0.0 : length.value;
+            latest.rate = rate.isNull() ? 0.0 : rate.value;
             latest.path.assign(path.view());
             break;
         }
@@ -205,37 +217,51 @@ ResultCode extendFileRow(ArchiveDatabase& db, double latestBegin, double latestL
     return kResultOk;
 }
 
-ResultCode writeArchivePiece(ArchiveDatabase& db, const float* samples, std::int32_t count, bool newFile,
-                             std::string_view path)
+ResultCode appendArchivePiece(ArchiveDatabase& db, const float* samples, std::int32_t count,
+                              const LatestFile& latest)
 {
-    if (!newFile) {
-        try {
-            db.currentPath.assign(path);
-        } catch (const std::bad_alloc&) {
-            return kResultPathOrMemoryFailed;
-        }
-        return appendTrzSamples(db.absoluteCurrentPath(), samples, count) == kWriterSuccess
-                   ? kResultOk
-                   : kResultFileOpenFailed;
+    try {
+        db.currentPath.assign(latest.path);
+    } catch (const std::bad_alloc&) {
+        return kResultPathOrMemoryFailed;
     }
+    std::string reason;
+    if (appendTrzSamples(db.absoluteCurrentPath(), latest.cataloguedSamples(), samples, count, &reason) !=
+        kWriterSuccess) {
+        db.noteFailure(reason);
+        return kResultFileOpenFailed;
+    }
+    noteArchiveRootInUse(db);
+    return kResultOk;
+}
 
+ResultCode createArchivePiece(ArchiveDatabase& db, const float* samples, std::int32_t count)
+{
     const std::string filePath = trzFilePath(db.dataDir(), db.station, db.channel, db.startTime);
     db.currentPath = filePath;
-    if (filePath.empty()) return kResultFileOpenFailed;
+    if (filePath.empty()) {
+        db.noteFailure("no archive file name can be formed for " + db.station + "::" + db.channel);
+        return kResultFileOpenFailed;
+    }
     // A name that the catalogue still lists belongs to archived data: it is
     // never truncated for a new file.
     std::int64_t rows = 0;
     const ResultCode counted = countRowsWithPath(db, db.catalogueCurrentPath(), rows);
     if (counted != kResultOk) return counted;
     if (rows > 0) {
-        db.noteFailure("a catalogued file has the name " + filePath);
+        db.noteFailure(filePath + ": a catalogued file has this name");
         return kResultFileOpenFailed;
     }
+    const ResultCode root = confirmArchiveRoot(db);
+    if (root != kResultOk) return root;
     const double pieceSeconds = db.sampleRate > 0.0 ? count / db.sampleRate : 0.0;
     const TrzHeader header = formatTrzHeader(db.startTime, pieceSeconds, db.sampleRate, db.station, db.channel);
-    return createTrzFile(db.absoluteCurrentPath(), samples, count, header) == kWriterSuccess
-               ? kResultOk
-               : kResultFileOpenFailed;
+    std::string reason;
+    if (createTrzFile(db.absoluteCurrentPath(), samples, count, header, &reason) != kWriterSuccess) {
+        db.noteFailure(reason);
+        return kResultFileOpenFailed;
+    }
+    return kResultOk;
 }
 
 ResultCode writeArchiveHeader(ArchiveDatabase& db)
@@ -269,14 +295,18 @@ ResultCode writeArchiveHeader(ArchiveDatabase& db)
     if (!odbc::succeeded(rc) || begin.isNull() || last.isNull()) return kResultQueryFailed;
     const double duration = db.useTend() ? last.value - begin.value : last.value;
     const TrzHeader header = formatTrzHeader(begin.value, duration, db.sampleRate, db.station, db.channel);
-    return writeTrzHeader(db.absoluteCurrentPath(), header) == kWriterSuccess ? kResultOk : kResultFileOpenFailed;
+    std::string reason;
+    if (writeTrzHeader(db.absoluteCurrentPath(), header, &reason) == kWriterSuccess) return kResultOk;
+    db.noteFailure(reason);
+    return kResultFileOpenFailed;
 }
 
-ResultCode replaceContainedSamples(ArchiveDatabase& db, const float* samples, std::int32_t count, bool& replaced)
+ResultCode replaceContainedSamples(ArchiveDatabase& db, const float* samples, std::int32_t count, double begin,
+                                   double end, bool& replaced)
 {
     replaced = false;
     if (count <= 0 || samples == nullptr || !(db.sampleRate > 0.0) || !std::isfinite(db.sampleRate) ||
-        !(db.endTime > db.startTime))
+        !(end > begin))
         return kResultOk;
     const double tolerance = kContainmentIntervals / db.sampleRate;
 
@@ -294,15 +324,14 @@ ResultCode replaceContainedSamples(ArchiveDatabase& db, const float* samples, st
                 n.tbegin.c_str(), n.tqty.c_str(), n.sps.c_str(), n.cpath.c_str(), n.table.c_str(), n.sta.c_str(),
                 sqlText(db.station).c_str(), n.ch.c_str(), sqlText(db.channel).c_str(),
                 db.filelistLocationCondition().c_str(), n.creater.c_str(), sqlText(db.creator).c_str(),
-                n.foff.c_str(), kTrzDataOffset, n.tbegin.c_str(), db.startTime + tolerance + 1.0,
-                n.tbegin.c_str(), n.tqty.c_str(), db.endTime - tolerance - 1.0, n.lddate.c_str(),
-                n.tbegin.c_str());
+                n.foff.c_str(), kTrzDataOffset, n.tbegin.c_str(), begin + tolerance + 1.0, n.tbegin.c_str(),
+                n.tqty.c_str(), end - tolerance - 1.0, n.lddate.c_str(), n.tbegin.c_str());
     if (!odbc::succeeded(db.execute(statement, text))) return kResultQueryFailed;
-    odbc::DoubleColumn begin;
+    odbc::DoubleColumn rowBegin;
     odbc::DoubleColumn length;
     odbc::DoubleColumn sps;
     odbc::TextColumn<StatementText::kCapacity> path;
-    statement.bind(1, begin);
+    statement.bind(1, rowBegin);
     statement.bind(2, length);
     statement.bind(3, sps);
     statement.bind(4, path);
@@ -314,10 +343,10 @@ ResultCode replaceContainedSamples(ArchiveDatabase& db, const float* samples, st
     std::vector<Candidate> candidates;
     SQLRETURN rc = db.fetch(statement);
     while (odbc::succeeded(rc)) {
-        const bool usable = !begin.isNull() && !length.isNull() && !sps.isNull() && !path.isNull();
-        if (usable && std::fabs(sps.value - db.sampleRate) < kRateTolerance &&
-            db.startTime >= begin.value - tolerance && db.endTime <= begin.value + length.value + tolerance)
-            candidates.push_back(Candidate{begin.value, std::string(path.view())});
+        const bool usable = !rowBegin.isNull() && !length.isNull() && !sps.isNull() && !path.isNull();
+        if (usable && std::fabs(sps.value - db.sampleRate) < kRateTolerance && begin >= rowBegin.value - tolerance &&
+            end <= rowBegin.value + length.value + tolerance)
+            candidates.push_back(Candidate{rowBegin.value, std::string(path.view())});
         rc = db.fetch(statement);
     }
     statement.closeCursor();
@@ -325,17 +354,23 @@ ResultCode replaceContainedSamples(ArchiveDatabase& db, const float* samples, st
 
     const std::string savedPath = db.currentPath;
     for (const Candidate& candidate : candidates) {
-        const double first = std::round((db.startTime - candidate.begin) * db.sampleRate);
+        const double first = std::round((begin - candidate.begin) * db.sampleRate);
         if (first < 0.0) continue;
         db.currentPath = candidate.path;
-        const std::string filePath = db.absoluteCurrentPath();
         // The catalogue may claim more than the file holds (a write that
-        // failed half-way); only samples already on disk are replaced.
-        const std::int64_t onDisk = trzSampleCount(filePath);
-        const auto sampleIndex = static_cast<std::int64_t>(first);
-        if (onDisk < 0 || sampleIndex + count > onDisk) continue;
-        if (overwriteTrzSamples(filePath, sampleIndex, samples, count) != kWriterSuccess) continue;
+        // failed half-way); only samples already on disk are replaced, and a
+        // file that does not hold them is passed over.
+        std::string reason;
+        if (overwriteTrzSamples(db.absoluteCurrentPath(), static_cast<std::int64_t>(first), samples, count,
+                                &reason) != kWriterSuccess) {
+            db.noteFailure(reason);
+            continue;
+        }
         replaced = true;
+        noteArchiveRootInUse(db);
+        // The header as the row describes the file; the samples are stored
+        // whatever this answers.
+        writeArchiveHeader(db);
         return kResultOk;
     }
     db.currentPath = savedPath;
@@ -362,7 +397,7 @@ ResultCode ArchiveDatabase::replaceArchivedData(const float* samples, std::int32
     this->sampleRate = sampleRate;
     if (!(endTime > startTime) || count <= 0) return kResultOk;
     if (!testConnection()) return kResultConnectionTestFailed;
-    return replaceContainedSamples(*this, samples, count, replaced);
+    return replaceContainedSamples(*this, samples, count, startTime, endTime, replaced);
 }
 
 ResultCode ArchiveDatabase::removeArchivedFile(std::string_view station, std::string_view channel,
@@ -390,10 +425,15 @@ ResultCode ArchiveDatabase::removeArchivedFile(std::string_view station, std::st
     // still catalogued (another start, creator or header size under the same
     // name) holds archived data.
     std::int64_t rows = 0;
-    if (countRowsWithPath(*this, cataloguePath, rows) != kResultOk || rows > 0) return kResultOk;
-    std::error_code error;
-    std::filesystem::remove(absoluteCurrentPath(), error);
-    return kResultOk;
+    const ResultCode counted = countRowsWithPath(*this, cataloguePath, rows);
+    if (counted != kResultOk) return counted;
+    if (rows > 0) return kResultOk;
+    // A file that is not there is what the removal wants; one that cannot be
+    // removed, or a path that names no archive file, is a failure.
+    const FileCallResult removed = removeArchiveFile(*this, absoluteCurrentPath());
+    if (removed || removed.error == ENOENT) return kResultOk;
+    noteFailure(removed.reason);
+    return kResultDeleteFailed;
 }
 
 ResultCode ArchiveDatabase::archiveChannel(const float* samples, std::int32_t count, std::string_view station,
@@ -423,13 +463,6 @@ ResultCode ArchiveDatabase::archiveChannel(const float* samples, std::int32_t co
     const auto pieces = static_cast<std::int32_t>(quotient);
     if (pieces <= 0 || samples == nullptr) return kResultOk;
 
-    // Data that an earlier conversion archived already is replaced where it
-    // lies, so that converting it again neither duplicates nor loses any.
-    bool replaced = false;
-    const ResultCode replacement = replaceContainedSamples(*this, samples, count, replaced);
-    if (replacement != kResultOk) return replacement;
-    if (replaced) return kResultOk;
-
     bool spaceWarning = false;
     for (std::int32_t i = 0; i < pieces; ++i) {
         auto n = static_cast<std::int32_t>(span);
@@ -438,31 +471,59 @@ ResultCode ArchiveDatabase::archiveChannel(const float* samples, std::int32_t co
         const auto offset = static_cast<std::int32_t>(i * span);
         if (n <= 0) break;
 
+        // A piece that an earlier conversion archived already is replaced
+        // where it lies, so that converting it again (also after a store
+        // that was cut off half-way) neither duplicates nor loses any.
+        bool replaced = false;
+        ResultCode rc = replaceContainedSamples(*this, samples + offset, n, this->startTime,
+                                                this->startTime + pieceQuantity(*this), replaced);
+        if (rc != kResultOk) return rc;
+        if (replaced) {
+            advanceAfterFullPiece(*this, pieceQuantity(*this));
+            continue;
+        }
+
         LatestFile latest;
-        ResultCode rc = findLatestFile(*this, latest);
+        rc = findLatestFile(*this, latest);
         if (rc != kResultOk) return rc;
 
-        rc = reclaimSpace(latest.length);
+        std::int64_t purgedRows = 0;
+        rc = reclaimSpace(latest.length, &purgedRows);
         if (rc == kResultSpaceWarning) {
             spaceWarning = true;
         } else if (rc != kResultOk) {
             return rc;
         }
+        // The purge may have taken the very file the piece would continue:
+        // the piece then continues whatever is latest now, or starts a file.
+        if (purgedRows > 0) {
+            rc = findLatestFile(*this, latest);
+            if (rc != kResultOk) return rc;
+        }
 
+        // A file is continued only at its own rate: samples at another rate
+        // would shift every later time in it.
         const bool continues = latest.found &&
                                std::fabs(latest.begin + latest.length - this->startTime) <
                                    kContinuationIntervals / sampleRate &&
-                               latest.length < filePeriod();
+                               latest.length < filePeriod() && std::fabs(latest.rate - sampleRate) < kRateTolerance;
         if (continues) {
-            rc = writeArchivePiece(*this, samples + offset, n, false, latest.path);
+            rc = appendArchivePiece(*this, samples + offset, n, latest);
             if (rc != kResultOk) return rc;
             rc = extendFileRow(*this, latest.begin, latest.length);
             if (rc != kResultOk && rc != kResultNoRowUpdated) return rc;
         } else {
-            rc = writeArchivePiece(*this, samples + offset, n, true, std::string_view());
+            rc = createArchivePiece(*this, samples + offset, n);
             if (rc != kResultOk) return rc;
             rc = insertFileRow(*this, kTrzDataOffset);
-            if (rc != kResultOk) return rc;
+            if (rc != kResultOk) {
+                // A file that no row accounts for would only shadow the next
+                // store of the same start.
+                const std::string diagnostics = lastDiagnostics();
+                removeArchiveFile(*this, absoluteCurrentPath());
+                noteFailure(diagnostics);
+                return rc;
+            }
         }
         // After the row statement, so that the header describes the file as
         // it is now catalogued; the piece is stored whatever this answers.

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/platform.h"
 #include "converter/archive/archive_database.h"
 #include "converter/archive/result_codes.h"
 
@@ -25,7 +26,12 @@ struct LatestFile {
     bool found = false;
     double begin = 0.0;   // TBEGIN
     double length = 0.0;  // TQTY
+    double rate = 0.0;    // SPS
     std::string path;     // CPATH
+
+    // The samples the row accounts for: TQTY seconds at SPS, to the nearest
+    // whole sample (the row keeps both with two decimals).
+    std::int64_t cataloguedSamples() const;
 };
 
 // kResultOk (found or not) or kResultQueryFailed.
@@ -44,29 +50,61 @@ ResultCode insertFileRow(ArchiveDatabase& db, std::int32_t foff);
 // kResultUpdateFailed or kResultNoRowUpdated.
 ResultCode extendFileRow(ArchiveDatabase& db, double latestBegin, double latestLength);
 
-// Writes one piece. A new file is named from dataDir, station, channel and
-// startTime (the one naming rule of the writer), becomes currentPath and is
-// created with a header for the piece itself; a name that a catalogue row
-// still refers to is never overwritten (kResultFileOpenFailed). An append
-// makes path (a catalogue path) the currentPath and appends to that file.
-// kResultOk, kResultQueryFailed, kResultFileOpenFailed or
-// kResultPathOrMemoryFailed.
-ResultCode writeArchivePiece(ArchiveDatabase& db, const float* samples, std::int32_t count, bool newFile,
-                             std::string_view path);
+// Writes the piece into a new file named from dataDir, station, channel and
+// startTime (the one naming rule of the writer), which becomes currentPath,
+// with a header for the piece itself. A name that a catalogue row still
+// refers to is never overwritten, and nothing is created below an archive
+// root that looks unmounted (both kResultFileOpenFailed).
+// kResultOk, kResultQueryFailed or kResultFileOpenFailed.
+ResultCode createArchivePiece(ArchiveDatabase& db, const float* samples, std::int32_t count);
+
+// Appends the piece to the latest file (its CPATH becomes currentPath),
+// right after the samples that its row accounts for.
+// kResultOk, kResultFileOpenFailed or kResultPathOrMemoryFailed.
+ResultCode appendArchivePiece(ArchiveDatabase& db, const float* samples, std::int32_t count,
+                              const LatestFile& latest);
 
 // Rewrites the header of the file at currentPath from its catalogue row.
 // kResultOk, kResultQueryFailed (no row) or kResultFileOpenFailed.
 ResultCode writeArchiveHeader(ArchiveDatabase& db);
 
-// When the samples (startTime to endTime of the channel in hand) lie wholly
-// within one catalogued file of this creator, overwrites them there in place
-// and sets replaced; the row and the header stay as they are. Otherwise
-// replaced stays false and nothing is written. kResultOk or
-// kResultQueryFailed.
-ResultCode replaceContainedSamples(ArchiveDatabase& db, const float* samples, std::int32_t count, bool& replaced);
+// When count samples from begin to end lie wholly within one catalogued
+// file of this creator, overwrites them there in place, rewrites that
+// file's header from its row (a store cut off after its row statement left
+// it behind) and sets replaced; the row stays as it is. Otherwise replaced
+// stays false and nothing is written. currentPath is left at the file
+// written. kResultOk or kResultQueryFailed.
+ResultCode replaceContainedSamples(ArchiveDatabase& db, const float* samples, std::int32_t count, double begin,
+                                   double end, bool& replaced);
 
 // Number of FILELIST rows of any station or creator whose CPATH is
 // cataloguePath. kResultOk or kResultQueryFailed.
 ResultCode countRowsWithPath(ArchiveDatabase& db, const std::string& cataloguePath, std::int64_t& rows);
+
+// The archive root's marker file: created with the first file of an
+// archive, it tells a mounted archive disk from the empty directory that the
+// disk is mounted on.
+inline constexpr const char* kArchiveMarkerName = ".tremcvt-archive";
+std::string archiveMarkerPath(const ArchiveDatabase& db);
+
+// path with native separators.
+std::string nativePath(std::string_view path);
+
+// Removes one archive file at path (absolute). Only a regular file strictly
+// below the data directory is ever removed: an empty path, the data
+// directory itself, any directory, or a path outside it is refused. A file
+// that does not exist gives a failure with error ENOENT.
+FileCallResult removeArchiveFile(const ArchiveDatabase& db, const std::string& path);
+
+// Before a new file is created: the archive root must carry its marker. A
+// root without it is accepted, and marked, only when the catalogue lists no
+// file of this creator or the newest one it lists is on disk; otherwise the
+// disk looks unmounted and the answer is kResultFileOpenFailed.
+// kResultOk, kResultQueryFailed or kResultFileOpenFailed.
+ResultCode confirmArchiveRoot(ArchiveDatabase& db);
+
+// After a catalogued file was found on disk: marks an archive written
+// before the marker existed.
+void noteArchiveRootInUse(ArchiveDatabase& db);
 
 }  // namespace tremcvt::catalogue

@@ -4,10 +4,8 @@
 // free-space floor. The oldest files go first until both limits hold.
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "common/platform.h"
@@ -39,8 +37,9 @@ bool limitsHold(double need, double quota, const std::optional<std::uint64_t>& f
 
 }  // namespace
 
-ResultCode ArchiveDatabase::reclaimSpace(double latestLength)
+ResultCode ArchiveDatabase::reclaimSpace(double latestLength, std::int64_t* purgedRows)
 {
+    if (purgedRows != nullptr) *purgedRows = 0;
     odbc::Statement statement(connection());
     if (!statement.allocated()) {
         noteFailure(statement);
@@ -106,13 +105,17 @@ ResultCode ArchiveDatabase::reclaimSpace(double latestLength)
         // The file goes before its row: should the delete fail, what is left
         // is a row without a file, never a file that nothing accounts for.
         currentPath = record.cpath;
-        std::error_code error;
-        if (!std::filesystem::remove(absoluteCurrentPath(), error) || error) removeFailed = true;
+        const FileCallResult removed = catalogue::removeArchiveFile(*this, absoluteCurrentPath());
+        if (!removed) {
+            removeFailed = true;
+            noteFailure(removed.reason);
+        }
 
         text.format("delete from %s where %s='%s'", n.table.c_str(), n.cpath.c_str(), sqlText(record.cpath).c_str());
         const SQLRETURN deleted = execute(statement, text);
         if (!odbc::succeeded(deleted) && deleted != SQL_NO_DATA) return kResultDeleteFailed;
         statement.closeCursor();
+        if (purgedRows != nullptr) ++*purgedRows;
 
         size -= static_cast<std::int64_t>(record.tqty * record.sps * kSampleBytes + record.foff);
         if (limitsHold(needFor(size), quota, freeSpace(dataDir()))) break;

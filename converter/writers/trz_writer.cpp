@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "common/paths.h"
 #include "common/platform.h"
@@ -45,6 +46,20 @@ std::string below(std::string_view dir, std::string_view name)
 bool validCount(const float* samples, std::int32_t count)
 {
     return count >= 0 && (count == 0 || samples != nullptr);
+}
+
+// A failed file call: its reason for the caller, kFileOpenError.
+int failed(std::string* reason, const OutputFile& file)
+{
+    if (reason != nullptr) *reason = file.failure();
+    return kFileOpenError;
+}
+
+// A refusal before or without a failed call.
+int refuse(std::string* reason, const std::string& path, const std::string& why)
+{
+    if (reason != nullptr) *reason = (path.empty() ? std::string("(no path)") : path) + ": " + why;
+    return kFileOpenError;
 }
 
 }  // namespace
@@ -153,86 +168,97 @@ TrzHeader formatTrzHeader(double beginTime, double durationSeconds, double sampl
     return header;
 }
 
-int createTrzFile(const std::string& path, const float* samples, std::int32_t count, const TrzHeader& header)
+int createTrzFile(const std::string& path, const float* samples, std::int32_t count, const TrzHeader& header,
+                  std::string* reason)
 {
-    if (path.empty() || !validCount(samples, count)) return kFileOpenError;
+    if (path.empty() || !validCount(samples, count)) return refuse(reason, path, "no file name or no samples");
     // The station and hour directories; an existing one is fine, and one that
     // cannot be made shows up as a file that cannot be created.
-    std::error_code error;
     const std::filesystem::path hourDir = std::filesystem::path(path).parent_path();
     if (!hourDir.empty()) {
         const std::filesystem::path stationDir = hourDir.parent_path();
-        if (!stationDir.empty()) std::filesystem::create_directory(stationDir, error);
-        std::filesystem::create_directory(hourDir, error);
+        if (!stationDir.empty()) makeDirectory(stationDir.string());
+        makeDirectory(hourDir.string());
     }
 
     OutputFile file(path, OutputFile::Mode::CreateTruncate);
-    if (!file.isOpen()) return kFileOpenError;
+    if (!file.isOpen()) return failed(reason, file);
     const bool written = file.writeAll(header.bytes.data(), header.bytes.size()) &&
                          file.writeSamples(samples, static_cast<std::size_t>(count));
     const bool closed = file.close();
     if (!written || !closed) {
         // A half-written file would be catalogued as complete by nobody and
         // would shadow a later conversion of the same start.
-        std::filesystem::remove(path, error);
-        return kFileOpenError;
+        removeFile(path);
+        return failed(reason, file);
     }
     return kWriterSuccess;
 }
 
-int appendTrzSamples(const std::string& path, const float* samples, std::int32_t count)
+int appendTrzSamples(const std::string& path, std::int64_t cataloguedSamples, const float* samples,
+                     std::int32_t count, std::string* reason)
 {
-    if (path.empty() || !validCount(samples, count)) return kFileOpenError;
+    if (path.empty() || !validCount(samples, count) || cataloguedSamples < 0 ||
+        cataloguedSamples > (INT64_MAX - static_cast<std::int64_t>(kTrzHeaderSize)) / kSampleBytes - count)
+        return refuse(reason, path, "no file name, no samples or no catalogued length");
     OutputFile file(path, OutputFile::Mode::ExistingOnly);
-    if (!file.isOpen()) return kFileOpenError;
-    const std::int64_t formerSize = file.size();
-    if (formerSize < static_cast<std::int64_t>(kTrzHeaderSize) || !file.seekToEnd()) return kFileOpenError;
-    if (!file.writeSamples(samples, static_cast<std::size_t>(count))) {
-        // What was archived before stays as it was.
-        file.truncate(formerSize);
-        file.close();
-        return kFileOpenError;
+    if (!file.isOpen()) return failed(reason, file);
+    const std::int64_t size = file.size();
+    if (size < 0) return failed(reason, file);
+    const std::int64_t cataloguedEnd = static_cast<std::int64_t>(kTrzHeaderSize) + kSampleBytes * cataloguedSamples;
+    if (size < cataloguedEnd) {
+        // The catalogue claims samples the file does not hold: appending
+        // here would put every new sample at the wrong time.
+        return refuse(reason, path,
+                      "the file holds " + std::to_string((size - static_cast<std::int64_t>(kTrzHeaderSize)) /
+                                                         kSampleBytes) +
+                          " samples, its catalogue row " + std::to_string(cataloguedSamples));
     }
-    if (!file.close()) return kFileOpenError;
+    if (size > cataloguedEnd && !file.truncate(cataloguedEnd)) return failed(reason, file);
+    if (!file.writeSamplesAt(samples, static_cast<std::size_t>(count), cataloguedEnd)) {
+        // What was archived before stays as it was.
+        file.truncate(cataloguedEnd);
+        return failed(reason, file);
+    }
+    if (!file.close()) return failed(reason, file);
     return kWriterSuccess;
 }
 
 int overwriteTrzSamples(const std::string& path, std::int64_t sampleIndex, const float* samples,
-                        std::int32_t count)
+                        std::int32_t count, std::string* reason)
 {
-    if (path.empty() || sampleIndex < 0 || !validCount(samples, count)) return kFileOpenError;
+    if (path.empty() || sampleIndex < 0 || !validCount(samples, count))
+        return refuse(reason, path, "no file name or no samples");
     OutputFile file(path, OutputFile::Mode::ExistingUpdate);
-    if (!file.isOpen()) return kFileOpenError;
+    if (!file.isOpen()) return failed(reason, file);
     const std::int64_t size = file.size();
-    if (size < 0 || sampleIndex > (INT64_MAX - static_cast<std::int64_t>(kTrzHeaderSize)) / kSampleBytes - count)
-        return kFileOpenError;
+    if (size < 0) return failed(reason, file);
+    if (sampleIndex > (INT64_MAX - static_cast<std::int64_t>(kTrzHeaderSize)) / kSampleBytes - count)
+        return refuse(reason, path, "sample position out of range");
     const std::int64_t offset = static_cast<std::int64_t>(kTrzHeaderSize) + kSampleBytes * sampleIndex;
     const std::int64_t end = offset + kSampleBytes * count;
-    if (end > size) return kFileOpenError;
-    if (count == 0) return file.close() ? kWriterSuccess : kFileOpenError;
+    if (end > size) return refuse(reason, path, "the file does not hold the samples to replace");
+    if (count == 0) return file.close() ? kWriterSuccess : failed(reason, file);
 
     // Keep the bytes being replaced, so that a failed write can put them back.
     const std::size_t length = static_cast<std::size_t>(kSampleBytes) * static_cast<std::size_t>(count);
     std::vector<char> former(length);
-    if (!file.readAllAt(former.data(), length, offset)) return kFileOpenError;
+    if (!file.readAllAt(former.data(), length, offset)) return failed(reason, file);
     if (!file.writeSamplesAt(samples, static_cast<std::size_t>(count), offset)) {
+        const int result = failed(reason, file);
         file.writeAllAt(former.data(), length, offset);
-        file.close();
-        return kFileOpenError;
+        return result;
     }
-    return file.close() ? kWriterSuccess : kFileOpenError;
+    return file.close() ? kWriterSuccess : failed(reason, file);
 }
 
-int writeTrzHeader(const std::string& path, const TrzHeader& header)
+int writeTrzHeader(const std::string& path, const TrzHeader& header, std::string* reason)
 {
-    if (path.empty()) return kFileOpenError;
+    if (path.empty()) return refuse(reason, path, "no file name");
     OutputFile file(path, OutputFile::Mode::ExistingOnly);
-    if (!file.isOpen()) return kFileOpenError;
-    if (!file.writeAllAt(header.bytes.data(), header.bytes.size(), 0)) {
-        file.close();
-        return kFileOpenError;
-    }
-    return file.close() ? kWriterSuccess : kFileOpenError;
+    if (!file.isOpen()) return failed(reason, file);
+    if (!file.writeAllAt(header.bytes.data(), header.bytes.size(), 0)) return failed(reason, file);
+    return file.close() ? kWriterSuccess : failed(reason, file);
 }
 
 std::int64_t trzSampleCount(const std::string& path)

@@ -59,25 +59,35 @@ std::string formatTrzDuration(double seconds);
 TrzHeader formatTrzHeader(double beginTime, double durationSeconds, double sampleRate,
                           std::string_view station, std::string_view channel);
 
+// The file functions below leave in *reason, when they fail and reason is
+// given, what went wrong for the operator: "<path>: <call>: <message>".
+
 // Creates (or truncates) the file at path, creating its station and hour
 // directories (the two directories above the file) when missing, and writes
 // the header area and the samples. A failed or incomplete write removes the
 // file. kWriterSuccess or kFileOpenError.
-int createTrzFile(const std::string& path, const float* samples, std::int32_t count, const TrzHeader& header);
+int createTrzFile(const std::string& path, const float* samples, std::int32_t count, const TrzHeader& header,
+                  std::string* reason = nullptr);
 
-// Appends samples to an existing TRZ file (never creates one). On a failed or
-// incomplete write the file is cut back to its former size. kWriterSuccess or
-// kFileOpenError (also for a file shorter than its header area).
-int appendTrzSamples(const std::string& path, const float* samples, std::int32_t count);
+// Appends samples to an existing TRZ file (never creates one) after the
+// cataloguedSamples that its catalogue row accounts for. The file is first
+// brought to that length (512 + 4 * cataloguedSamples bytes): samples that
+// an interrupted append left beyond it belong to no catalogued time and are
+// dropped, so the new ones land exactly where the catalogue says the file
+// ends. A file shorter than that is refused and left as it is. On a failed
+// or incomplete write the file is cut back to its catalogued length.
+// kWriterSuccess or kFileOpenError.
+int appendTrzSamples(const std::string& path, std::int64_t cataloguedSamples, const float* samples,
+                     std::int32_t count, std::string* reason = nullptr);
 
 // Replaces count samples in place, starting with sample number sampleIndex
 // (byte 512 + 4 * sampleIndex). Only when the file already holds all of them;
 // otherwise nothing is written and the result is kFileOpenError.
 int overwriteTrzSamples(const std::string& path, std::int64_t sampleIndex, const float* samples,
-                        std::int32_t count);
+                        std::int32_t count, std::string* reason = nullptr);
 
 // Rewrites the 512-byte header area of an existing file (never creates one).
-int writeTrzHeader(const std::string& path, const TrzHeader& header);
+int writeTrzHeader(const std::string& path, const TrzHeader& header, std::string* reason = nullptr);
 
 // Number of whole samples the file holds on disk after its header area; -1
 // when the file cannot be examined or is shorter than the header area.

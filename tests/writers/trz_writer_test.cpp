@@ -156,8 +156,8 @@ TEST(TrzWriter, AppendGrowsByExactlyTheNewSamplesAndLeavesTheHeader)
     const std::vector<float> first = {1.0f, 2.0f};
     const std::vector<float> more = {3.0f, -4.0f, 5.25f};
     ASSERT_EQ(createTrzFile(path, first.data(), 2, header), kWriterSuccess);
-    ASSERT_EQ(appendTrzSamples(path, more.data(), 3), kWriterSuccess);
-    ASSERT_EQ(appendTrzSamples(path, more.data(), 0), kWriterSuccess);
+    ASSERT_EQ(appendTrzSamples(path, 2, more.data(), 3), kWriterSuccess);
+    ASSERT_EQ(appendTrzSamples(path, 5, more.data(), 0), kWriterSuccess);
 
     const std::string bytes = readBytes(path);
     ASSERT_EQ(bytes.size(), 512u + 4 * 5);
@@ -176,17 +176,56 @@ TEST(TrzWriter, AppendGrowsByExactlyTheNewSamplesAndLeavesTheHeader)
     EXPECT_EQ(readBytes(path), std::string(later.bytes.data(), 512) + bytes.substr(512));
 }
 
+TEST(TrzWriter, AppendLandsRightAfterTheCataloguedSamples)
+{
+    TempDir dir;
+    const std::string path = (dir.path() / "x.trz").string();
+    const TrzHeader header = formatTrzHeader(kJuly6At1030, 2.0, 1.0, "ABC", "BHZ");
+    const std::vector<float> archived = {1.0f, 2.0f, 3.0f, 4.0f};
+    const std::vector<float> piece = {7.5f, -8.0f};
+    struct Case {
+        const char* what;
+        std::int64_t catalogued;  // samples the row accounts for
+        int result;
+        std::vector<float> expected;
+    };
+    const Case cases[] = {
+        // Stray samples of an interrupted append beyond the row, fewer or
+        // more than the new piece: overwritten or cut, never kept.
+        {"one stray sample", 3, kWriterSuccess, {1.0f, 2.0f, 3.0f, 7.5f, -8.0f}},
+        {"three stray samples", 1, kWriterSuccess, {1.0f, 7.5f, -8.0f}},
+        {"none stray", 4, kWriterSuccess, {1.0f, 2.0f, 3.0f, 4.0f, 7.5f, -8.0f}},
+        {"no samples catalogued", 0, kWriterSuccess, {7.5f, -8.0f}},
+        // The row claims more than the file holds: refused, left alone.
+        {"file shorter than its row", 5, kFileOpenError, {1.0f, 2.0f, 3.0f, 4.0f}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(createTrzFile(path, archived.data(), 4, header), kWriterSuccess);
+        std::string reason;
+        EXPECT_EQ(appendTrzSamples(path, c.catalogued, piece.data(), 2, &reason), c.result) << c.what;
+        TrzHeader readHeader;
+        std::vector<float> samples;
+        ASSERT_TRUE(readTrzFile(path, readHeader, samples)) << c.what;
+        EXPECT_EQ(samples, c.expected) << c.what;
+        EXPECT_EQ(readHeader.text(), header.text()) << c.what;
+        if (c.result != kWriterSuccess) {
+            EXPECT_NE(reason.find("holds 4 samples, its catalogue row 5"), std::string::npos) << reason;
+            EXPECT_NE(reason.find(path), std::string::npos) << reason;
+        }
+    }
+}
+
 TEST(TrzWriter, AppendNeverCreatesOrExtendsAForeignFile)
 {
     TempDir dir;
     const std::vector<float> samples = {1.0f};
     const std::filesystem::path missing = dir.path() / "missing.trz";
-    EXPECT_EQ(appendTrzSamples(missing.string(), samples.data(), 1), kFileOpenError);
+    EXPECT_EQ(appendTrzSamples(missing.string(), 0, samples.data(), 1), kFileOpenError);
     EXPECT_FALSE(std::filesystem::exists(missing));
 
     const std::filesystem::path shortFile = dir.path() / "short.trz";
     writer_test::writeBytes(shortFile, "not a TRZ file");
-    EXPECT_EQ(appendTrzSamples(shortFile.string(), samples.data(), 1), kFileOpenError);
+    EXPECT_EQ(appendTrzSamples(shortFile.string(), 0, samples.data(), 1), kFileOpenError);
     EXPECT_EQ(readBytes(shortFile), "not a TRZ file");
     EXPECT_EQ(trzSampleCount(shortFile.string()), -1);
     EXPECT_EQ(trzSampleCount(missing.string()), -1);
@@ -256,7 +295,7 @@ TEST(TrzWriter, IncompleteWriteIsAFailureAndDamagesNothing)
         // Files may not grow beyond 1 KiB: as on a disk that fills up.
         writer_test::FileSizeLimit limit(1024);
         EXPECT_EQ(createTrzFile(created, large.data(), 1000, header), kFileOpenError);
-        EXPECT_EQ(appendTrzSamples(existing, large.data(), 1000), kFileOpenError);
+        EXPECT_EQ(appendTrzSamples(existing, 2, large.data(), 1000), kFileOpenError);
     }
     EXPECT_FALSE(std::filesystem::exists(created));
     EXPECT_EQ(readBytes(existing), before);

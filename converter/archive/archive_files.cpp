@@ -1,0 +1,157 @@
+// The archive's own files on disk, apart from their contents: which paths
+// the catalogue may remove, and the marker that tells a mounted archive disk
+// from the empty directory it is mounted on.
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "common/paths.h"
+#include "common/platform.h"
+#include "converter/archive/archive_database.h"
+#include "converter/archive/catalogue_internal.h"
+#include "converter/writers/output_file.h"
+
+namespace tremcvt::catalogue {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kMarkerText[] = "tremcvt archive root: the archive disk is mounted here.\n";
+
+FileCallResult refusedRemoval(const std::string& path, const std::string& why)
+{
+    FileCallResult result;
+    result.ok = false;
+    result.reason = (path.empty() ? std::string("(no path)") : path) + ": not removed: " + why;
+    return result;
+}
+
+// Whether path names something strictly below root, judged on the texts
+// alone (".." climbing out of root counts as outside).
+bool liesBelow(const std::string& path, const std::string& root)
+{
+    if (root.empty()) return false;
+    const fs::path relative = fs::path(path).lexically_normal().lexically_relative(fs::path(root).lexically_normal());
+    if (relative.empty() || relative == ".") return false;
+    return *relative.begin() != "..";
+}
+
+bool markerPresent(const ArchiveDatabase& db)
+{
+    std::error_code error;
+    return fs::is_regular_file(archiveMarkerPath(db), error);
+}
+
+bool writeMarker(const ArchiveDatabase& db, std::string* reason)
+{
+    detail::OutputFile marker(archiveMarkerPath(db), detail::OutputFile::Mode::CreateTruncate);
+    if (marker.isOpen() && marker.writeAll(kMarkerText, sizeof kMarkerText - 1) && marker.close()) return true;
+    if (reason != nullptr) *reason = marker.failure();
+    return false;
+}
+
+// The newest catalogued file of this creator, in catalogue form; empty when
+// the catalogue lists none. kResultOk or kResultQueryFailed.
+ResultCode newestCataloguedFile(ArchiveDatabase& db, std::string& cataloguePath)
+{
+    cataloguePath.clear();
+    odbc::Statement statement(db.connection());
+    if (!statement.allocated()) {
+        db.noteFailure(statement);
+        return kResultQueryFailed;
+    }
+    const FilelistNames& n = db.schemaNames().filelist;
+    StatementText text;
+    text.format("select %s from %s where %s='%s' and %s=%d order by %s desc,%s desc", n.cpath.c_str(),
+                n.table.c_str(), n.creater.c_str(), sqlText(db.creator).c_str(), n.foff.c_str(), kTrzDataOffset,
+                n.lddate.c_str(), n.tbegin.c_str());
+    if (!odbc::succeeded(db.execute(statement, text))) return kResultQueryFailed;
+    odbc::TextColumn<StatementText::kCapacity> path;
+    statement.bind(1, path);
+    const SQLRETURN rc = db.fetch(statement);
+    statement.closeCursor();
+    if (rc == SQL_NO_DATA) return kResultOk;
+    if (!odbc::succeeded(rc)) return kResultQueryFailed;
+    if (!path.isNull()) cataloguePath.assign(path.view());
+    return kResultOk;
+}
+
+}  // namespace
+
+std::string archiveMarkerPath(const ArchiveDatabase& db) { return joinPath(nativePath(db.dataDir()), kArchiveMarkerName); }
+
+std::string nativePath(std::string_view path)
+{
+    std::string text(path);
+    toNativeSeparators(text);
+    return text;
+}
+
+FileCallResult removeArchiveFile(const ArchiveDatabase& db, const std::string& path)
+{
+    if (path.empty()) return refusedRemoval(path, "empty path");
+    if (!liesBelow(nativePath(path), nativePath(db.dataDir())))
+        return refusedRemoval(path, "outside the archive directory " + db.dataDir());
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (status.type() == fs::file_type::not_found) {
+        FileCallResult missing;
+        missing.ok = false;
+        missing.error = ENOENT;
+        missing.reason = path + ": not removed: no such file";
+        return missing;
+    }
+    if (status.type() != fs::file_type::regular) return refusedRemoval(path, "not a regular file");
+    return removeFile(path);
+}
+
+ResultCode confirmArchiveRoot(ArchiveDatabase& db)
+{
+    if (db.archiveRootConfirmed) return kResultOk;
+    if (markerPresent(db)) {
+        db.archiveRootConfirmed = true;
+        return kResultOk;
+    }
+    std::error_code error;
+    if (!fs::is_directory(nativePath(db.dataDir()), error)) {
+        db.noteFailure(db.dataDir() + ": the archive directory does not exist");
+        return kResultFileOpenFailed;
+    }
+    // No marker: either a new archive, an archive written before the marker
+    // existed, or the empty directory of a disk that is not mounted. The
+    // catalogue tells them apart: the newest file it lists must be on disk.
+    std::string newest;
+    const ResultCode queried = newestCataloguedFile(db, newest);
+    if (queried != kResultOk) return queried;
+    if (!newest.empty()) {
+        const std::string saved = db.currentPath;
+        db.currentPath = newest;
+        const std::string onDisk = db.absoluteCurrentPath();
+        db.currentPath = saved;
+        if (!fs::is_regular_file(onDisk, error)) {
+            db.noteFailure(db.dataDir() + ": the archive root looks unmounted: it lacks " + kArchiveMarkerName +
+                           " and the newest catalogued file " + onDisk +
+                           " is not there (mount the archive disk, or create the marker file if the archive"
+                           " really is here)");
+            return kResultFileOpenFailed;
+        }
+    }
+    std::string reason;
+    if (!writeMarker(db, &reason)) {
+        db.noteFailure(reason);
+        return kResultFileOpenFailed;
+    }
+    db.archiveRootConfirmed = true;
+    return kResultOk;
+}
+
+void noteArchiveRootInUse(ArchiveDatabase& db)
+{
+    if (db.archiveRootConfirmed) return;
+    // A catalogued file was found where the catalogue says: the disk is
+    // mounted. An archive from before the marker gets its marker here.
+    if (markerPresent(db) || writeMarker(db, nullptr)) db.archiveRootConfirmed = true;
+}
+
+}  // namespace tremcvt::catalogue
