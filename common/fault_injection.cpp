@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #ifdef _WIN32
@@ -22,8 +23,33 @@ struct FaultPlan {
     bool active = false;        // any of the variables is set
     unsigned long long at = 0;  // 0: no point is hit
     bool crash = false;
+    bool onward = false;  // every point from `at` on fails
+    unsigned sites = ~0u; // bit per FaultSite that counts
     int traceFd = -1;
 };
+
+constexpr FaultSite kAllSites[] = {FaultSite::Open,     FaultSite::Stat,  FaultSite::Read,
+                                   FaultSite::Write,    FaultSite::Truncate, FaultSite::Close,
+                                   FaultSite::MakeDirectory, FaultSite::Remove, FaultSite::Rename,
+                                   FaultSite::Sync,     FaultSite::Execute, FaultSite::Fetch};
+
+unsigned siteBit(FaultSite site) { return 1u << static_cast<unsigned>(site); }
+
+unsigned readSites(const char* list)
+{
+    unsigned bits = 0;
+    std::string rest(list);
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        std::size_t end = rest.find(',', start);
+        if (end == std::string::npos) end = rest.size();
+        const std::string name = rest.substr(start, end - start);
+        for (const FaultSite site : kAllSites)
+            if (name == faultSiteName(site)) bits |= siteBit(site);
+        start = end + 1;
+    }
+    return bits;
+}
 
 // Points reached so far; conversions on several threads share the count.
 std::atomic<unsigned long long> reachedPoints{0};
@@ -36,6 +62,9 @@ FaultPlan readPlan()
     const char* trace = std::getenv("TREMCVT_FAULT_TRACE");
     if (at != nullptr && *at != '\0') plan.at = std::strtoull(at, nullptr, 10);
     plan.crash = action != nullptr && std::strcmp(action, "crash") == 0;
+    plan.onward = action != nullptr && std::strcmp(action, "fail-onward") == 0;
+    const char* sites = std::getenv("TREMCVT_FAULT_SITES");
+    if (sites != nullptr && *sites != '\0') plan.sites = readSites(sites);
     if (trace != nullptr && *trace != '\0') {
 #ifdef _WIN32
         plan.traceFd = ::_open(trace, _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY, _S_IREAD | _S_IWRITE);
@@ -93,10 +122,10 @@ const char* faultSiteName(FaultSite site)
 FaultAction faultPoint(FaultSite site)
 {
     const FaultPlan& p = plan();
-    if (!p.active) return FaultAction::Proceed;
+    if (!p.active || (p.sites & siteBit(site)) == 0) return FaultAction::Proceed;
     const unsigned long long number = ++reachedPoints;
     trace(p, number, site);
-    if (number != p.at) return FaultAction::Proceed;
+    if (p.at == 0 || number < p.at || (number > p.at && !p.onward)) return FaultAction::Proceed;
     if (!p.crash) {
         errno = EIO;
         return FaultAction::Fail;

@@ -10,6 +10,11 @@
 //   TREMCVT_FAULT_ACTION=crash the process ends at once, without running any
 //                              clean-up; a write at that point is torn first
 //                              (half of its bytes reach the file)
+//   TREMCVT_FAULT_ACTION=fail-onward
+//                              that call and every later one fail, as when
+//                              the database server or the disk goes away
+//   TREMCVT_FAULT_SITES=LIST   only points of these kinds count (names as
+//                              faultSiteName gives them, comma-separated)
 //   TREMCVT_FAULT_TRACE=FILE   every point reached appends its number and
 //                              kind to FILE (how the tests count the points)
 // Without these variables a fault point costs one test of a flag.

@@ -17,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kMarkerText[] = "tremcvt archive root: the archive disk is mounted here.\n";
-
 FileCallResult refusedRemoval(const std::string& path, const std::string& why)
 {
     FileCallResult result;
@@ -43,10 +41,12 @@ bool markerPresent(const ArchiveDatabase& db)
     return fs::is_regular_file(archiveMarkerPath(db), error);
 }
 
+// The marker is an empty file: only that it is there counts, so no store
+// cut off while it is made can leave a marker that differs from another.
 bool writeMarker(const ArchiveDatabase& db, std::string* reason)
 {
     detail::OutputFile marker(archiveMarkerPath(db), detail::OutputFile::Mode::CreateTruncate);
-    if (marker.isOpen() && marker.writeAll(kMarkerText, sizeof kMarkerText - 1) && marker.close()) return true;
+    if (marker.isOpen() && marker.close()) return true;
     if (reason != nullptr) *reason = marker.failure();
     return false;
 }

@@ -112,8 +112,9 @@ ResultCode findLatestFile(ArchiveDatabase& db, LatestFile& latest)
         statement.closeCursor();
         return kResultQueryFailed;
     }
-    // Newest first, until a file with this program's header size; a failed
-    // fetch in the walk ends it like the end of the rows.
+    // Newest first, until a file with this program's header size. A failed
+    // fetch is a failure: taken for the end of the rows, it would start a new
+    // file beside the one the piece continues.
     while (odbc::succeeded(rc)) {
         if (!foff.isNull() && foff.value == kTrzDataOffset) {
             latest.found = true;
@@ -126,6 +127,10 @@ ResultCode findLatestFile(ArchiveDatabase& db, LatestFile& latest)
         rc = db.fetch(statement);
     }
     statement.closeCursor();
+    if (!latest.found && rc != SQL_NO_DATA) {
+        latest = LatestFile{};
+        return kResultQueryFailed;
+    }
     return kResultOk;
 }
 

@@ -84,7 +84,7 @@ ResultCode countRowsWithPath(ArchiveDatabase& db, const std::string& cataloguePa
 // The archive root's marker file: created with the first file of an
 // archive, it tells a mounted archive disk from the empty directory that the
 // disk is mounted on.
-inline constexpr const char* kArchiveMarkerName = ".tremcvt-archive";
+inline constexpr const char* kArchiveMarkerName = ".tremcvt-archive-root";
 std::string archiveMarkerPath(const ArchiveDatabase& db);
 
 // path with native separators.

@@ -139,6 +139,7 @@ SQLRETURN Statement::noteResult(SQLRETURN rc)
 SQLRETURN Statement::execute(const char* text)
 {
     if (!allocated()) return SQL_ERROR;
+    executed_ = true;
     if (faultPoint(FaultSite::Execute) == FaultAction::Fail) {
         diagnostics_ = "HY000: fault injected before the statement was sent";
         return SQL_ERROR;
@@ -149,6 +150,7 @@ SQLRETURN Statement::execute(const char* text)
 SQLRETURN Statement::tables(const char* tableType)
 {
     if (!allocated()) return SQL_ERROR;
+    executed_ = false;
     return noteResult(SQLTables(handle_, nullptr, 0, nullptr, 0, nullptr, 0,
                                 reinterpret_cast<SQLCHAR*>(const_cast<char*>(tableType)), SQL_NTS));
 }
@@ -156,6 +158,7 @@ SQLRETURN Statement::tables(const char* tableType)
 SQLRETURN Statement::columns(const char* tableName, const char* columnName)
 {
     if (!allocated()) return SQL_ERROR;
+    executed_ = false;
     return noteResult(SQLColumns(handle_, nullptr, 0, nullptr, 0,
                                  reinterpret_cast<SQLCHAR*>(const_cast<char*>(tableName)), SQL_NTS,
                                  reinterpret_cast<SQLCHAR*>(const_cast<char*>(columnName)),
@@ -189,7 +192,7 @@ SQLRETURN Statement::fetch()
         std::memset(binding.buffer, 0, binding.size);
         *binding.indicator = 0;
     }
-    if (faultPoint(FaultSite::Fetch) == FaultAction::Fail) {
+    if (executed_ && faultPoint(FaultSite::Fetch) == FaultAction::Fail) {
         diagnostics_ = "HY000: fault injected before the row was fetched";
         return SQL_ERROR;
     }

@@ -124,7 +124,9 @@ public:
         bindBuffer(column, SQL_C_CHAR, target.value, Capacity, &target.indicator);
     }
 
-    // Zeroes every bound buffer and indicator, then SQLFetch.
+    // Zeroes every bound buffer and indicator, then SQLFetch. Rows of an
+    // executed statement pass a fault point; the catalogue functions' rows
+    // (the schema as the driver lists it) do not.
     SQLRETURN fetch();
     // SQLFreeStmt(SQL_CLOSE): closes an open cursor and is harmless without
     // one, so a handle can be reused for the next statement on any driver.
@@ -148,6 +150,7 @@ private:
     SQLRETURN allocationResult_ = SQL_ERROR;
     std::vector<Binding> bindings_;
     std::string diagnostics_;
+    bool executed_ = false;  // the open result comes from execute()
 };
 
 }  // namespace tremcvt::odbc

@@ -19,6 +19,37 @@ namespace {
 
 constexpr const char* kSeparatorLine = "============================================================\n";
 constexpr int kMaxPosixProblemCount = 250;
+// Reasons behind a failure go to standard error, one line each, behind this
+// prefix; standard output keeps the report that the launcher reads.
+constexpr const char* kReasonPrefix = "tremcvt: ";
+
+void reportReasons(std::FILE* err, const std::string& reasons)
+{
+    std::size_t start = 0;
+    while (start < reasons.size()) {
+        std::size_t end = reasons.find('\n', start);
+        if (end == std::string::npos) end = reasons.size();
+        if (end > start)
+            std::fprintf(err, "%s%.*s\n", kReasonPrefix, static_cast<int>(end - start), reasons.data() + start);
+        start = end + 1;
+    }
+    std::fflush(err);
+}
+
+// Why a code cannot stand in an archive file name, for the operator.
+std::string nameRefusal(const ChannelTrace& trace)
+{
+    std::string why;
+    if (!isSafeNameCode(trace.station.view()))
+        why += "station code \"" + trace.station.str() + "\" cannot stand in a file name";
+    if (!isSafeNameCode(trace.component.view())) {
+        if (!why.empty()) why += "; ";
+        why += "component code \"" + trace.component.str() + "\" cannot stand in a file name";
+    }
+    if (why.empty()) why = "no local time can be formed for the start of " + trace.station.str() + "::" +
+                           trace.component.str();
+    return why + " (separators, control characters, : * ? \" < > | and the names . and .. are refused)";
+}
 
 template <std::size_t Capacity>
 void toUpperInPlace(FixedText<Capacity>& text)
@@ -36,7 +67,7 @@ void storeComponent(ChannelTrace& trace, const std::string& iniPath, std::string
 
 // The SITECHAN half of the first-block checks; returns the problems found.
 int checkSitechanOfFirstBlock(ChannelTable& table, const ConverterSettings& settings,
-                              ArchiveDatabase& database, std::FILE* out)
+                              ArchiveDatabase& database, std::FILE* out, std::FILE* err)
 {
     std::fputs(kSeparatorLine, out);
     std::fputs("Checking SITECHAN\n", out);
@@ -57,6 +88,8 @@ int checkSitechanOfFirstBlock(ChannelTable& table, const ConverterSettings& sett
             ++problems;
         } else if (result != kResultOk) {
             std::fputs("Database error\n", out);
+            std::fflush(out);
+            reportReasons(err, database.lastDiagnostics());
         }
     }
     std::fputs(kSeparatorLine, out);
@@ -82,37 +115,50 @@ std::vector<std::string> completeChannels(ChannelTable& table, const ConverterSe
 }
 
 void archiveChannels(ChannelTable& table, const std::vector<std::string>& dataFileNames,
-                     const ConverterSettings& settings, ArchiveDatabase& database, std::FILE* out)
+                     const ConverterSettings& settings, ArchiveDatabase& database, std::FILE* out, std::FILE* err)
 {
+    // A failure line on standard output, then its reasons on standard error.
+    auto report = [&](const char* what, const ChannelTrace& trace, const std::string& archivePath) {
+        std::fprintf(out, "%s (%s::%s::%s)", what, trace.station.c_str(), trace.component.c_str(),
+                     archivePath.c_str());
+        std::fflush(out);
+        reportReasons(err, database.lastDiagnostics());
+        database.clearDiagnostics();
+    };
     for (std::size_t i = 0; i < table.size(); ++i) {
         const ChannelTrace& trace = table[i];
+        database.clearDiagnostics();
         // The same naming rule as the archive writer, so that the removal
         // finds the file that an earlier conversion of this start wrote.
         const std::string archivePath =
             trzFilePath(settings.data.view(), trace.station.view(), trace.component.view(), trace.startTime);
+        if (archivePath.empty()) {
+            // This channel fails alone; the others of the file are stored.
+            std::fprintf(out, "Invalid file name (%s::%s)\n", trace.station.c_str(), trace.component.c_str());
+            std::fflush(out);
+            reportReasons(err, nameRefusal(trace));
+            continue;
+        }
         // Data that an earlier conversion already put into one archive file
         // is replaced there in place: removing that file would lose every
-        // later minute appended to it.
+        // later minute appended to it. When that cannot be told, nothing is
+        // removed; the store itself then replaces what it finds archived.
         bool replaced = false;
         if (database.replaceArchivedData(trace.samples.data(), trace.sampleCount(), trace.station.view(),
                                          trace.component.view(), kLocationCode, kCreatorName, trace.startTime,
                                          trace.endTime, static_cast<double>(trace.sps), replaced) != kResultOk) {
-            std::fprintf(out, "DB write error (%s::%s::%s)", trace.station.c_str(), trace.component.c_str(),
-                         archivePath.c_str());
+            report("Delete error", trace, archivePath);
+        } else if (replaced) {
             continue;
-        }
-        if (replaced) continue;
-        if (database.removeArchivedFile(trace.station.view(), trace.component.view(), kLocationCode,
-                                        trace.startTime, archivePath) != kResultOk) {
-            std::fprintf(out, "Delete error (%s::%s::%s)", trace.station.c_str(), trace.component.c_str(),
-                         archivePath.c_str());
+        } else if (database.removeArchivedFile(trace.station.view(), trace.component.view(), kLocationCode,
+                                               trace.startTime, archivePath) != kResultOk) {
+            report("Delete error", trace, archivePath);
         }
         if (database.archiveChannel(trace.samples.data(), trace.sampleCount(), trace.station.view(),
                                     trace.component.view(), kLocationCode, dataFileNames[i], kCreatorName,
                                     trace.startTime, trace.endTime, static_cast<double>(trace.sps), 0.0,
                                     0.0) != kResultOk) {
-            std::fprintf(out, "DB write error (%s::%s::%s)", trace.station.c_str(), trace.component.c_str(),
-                         archivePath.c_str());
+            report("DB write error", trace, archivePath);
         }
     }
 }
@@ -126,7 +172,7 @@ void writeCss(const ChannelTable& table, const ConverterSettings& settings, std:
 
 }  // namespace
 
-int runConverter(int argc, const char* const* argv, std::FILE* out)
+int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* err)
 {
     // The settings and the station list are read many times during one run;
     // each INI file is parsed once.
@@ -147,6 +193,7 @@ int runConverter(int argc, const char* const* argv, std::FILE* out)
         std::fprintf(out, "Connection error (ODBC: %s, USER: %s).\n", settings.odbc.c_str(),
                      settings.user.c_str());
         std::fflush(out);
+        reportReasons(err, database.lastDiagnostics());
         return kExitConnectionFailed;
     }
 
@@ -174,7 +221,7 @@ int runConverter(int argc, const char* const* argv, std::FILE* out)
                 decodeSecondBlock(body.data(), body.size(), table);
                 if (firstBlock) {
                     problemCount += runIniCheck(table, settings.stationCode.view(), settings.iniPath, out);
-                    problemCount += checkSitechanOfFirstBlock(table, settings, database, out);
+                    problemCount += checkSitechanOfFirstBlock(table, settings, database, out, err);
                     firstBlock = false;
                 }
             }
@@ -191,7 +238,7 @@ int runConverter(int argc, const char* const* argv, std::FILE* out)
         if (settings.cssOutput)
             writeCss(table, settings, out);
         else
-            archiveChannels(table, dataFileNames, settings, database, out);
+            archiveChannels(table, dataFileNames, settings, database, out, err);
     } catch (...) {
         table.clear();
         std::fflush(out);

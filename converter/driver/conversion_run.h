@@ -17,9 +17,11 @@ inline constexpr const char* kLocationCode = "??";
 // The name under which the converter catalogues the files it writes.
 inline constexpr const char* kCreatorName = "tremcvt";
 
-// Runs the converter with its command line and reports on out. Returns the
-// run's exit code as the system defines it (negative codes included).
-int runConverter(int argc, const char* const* argv, std::FILE* out);
+// Runs the converter with its command line and reports on out; the reasons
+// behind a failure (driver diagnostics, file-system errors) go to err, one
+// line each behind "tremcvt: ". Returns the run's exit code as the system
+// defines it (negative codes included).
+int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* err = stderr);
 
 // The exit code as a process exit status of this platform: unchanged on
 // Windows; elsewhere, where a status has 8 bits, problem counts are clamped

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -144,18 +145,30 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
     // side blocks on a full pipe.
     std::size_t written = 0;
     if (options.input.empty()) closeIfOpen(inPipe[1]);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + std::chrono::seconds(options.timeoutSeconds);
+    const auto killAt = started + std::chrono::microseconds(options.killAfterMicroseconds);
+    bool killPending = options.killAfterMicroseconds > 0;
     ::signal(SIGPIPE, SIG_IGN);
     while (outPipe[0] >= 0 || errPipe[0] >= 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto now = std::chrono::steady_clock::now();
+        if (killPending && now >= killAt) {
+            ::kill(child, SIGKILL);
+            killPending = false;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
         if (left.count() <= 0) {
             result.timedOut = true;
             ::kill(child, SIGKILL);
             break;
         }
+        int wait = static_cast<int>(left.count());
+        if (killPending) {
+            const auto untilKill = std::chrono::duration_cast<std::chrono::milliseconds>(killAt - now).count();
+            wait = static_cast<int>(std::min<long long>(wait, untilKill));
+        }
         pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {inPipe[1], POLLOUT, 0}};
-        const int ready = ::poll(fds, 3, static_cast<int>(left.count()));
+        const int ready = ::poll(fds, 3, wait);
         if (ready < 0 && errno != EINTR) break;
         for (int index = 0; index < 2; ++index) {
             if (fds[index].fd < 0 || fds[index].revents == 0) continue;

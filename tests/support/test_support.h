@@ -63,6 +63,9 @@ struct ProcessOptions {
     // Standard input; the child reads end-of-file when it is empty.
     std::string input;
     int timeoutSeconds = 60;
+    // When above 0: the child is killed with SIGKILL this many microseconds
+    // after it was started, unless it has ended by then.
+    long killAfterMicroseconds = 0;
 };
 
 // Runs program (looked up on PATH when it has no "/") with arguments and

@@ -1,0 +1,195 @@
+// Stores cut off at every call: the real converter, over real SQLite and
+// PostgreSQL data sources, is made to fail (or is killed right before) each
+// file-system call and each statement of one conversion in turn; then that
+// conversion and the following ones run normally. The archive that results,
+// catalogue rows and every file's bytes, must equal the archive of the same
+// conversions without any interruption. Also with SIGKILL at random moments.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/archive/converter_run_fixture.h"
+
+namespace tremcvt {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ArchiveState;
+using test::describeDifference;
+using test::kHour;
+
+// Every fault point of one conversion is tried once per action; a stride
+// above 1 (TREMCVT_CRASH_POINT_STRIDE, for slow sanitizer builds) tries
+// every n-th point, always including the first and the last.
+int pointStride()
+{
+    const char* text = std::getenv("TREMCVT_CRASH_POINT_STRIDE");
+    const int stride = text != nullptr ? std::atoi(text) : 1;
+    return stride > 0 ? stride : 1;
+}
+
+class InterruptionTest : public test::ConverterRunFixture {
+protected:
+    struct Step {
+        std::string station;
+        std::string winFile;
+    };
+    struct Scenario {
+        std::vector<Step> before;     // converted first, without faults
+        Step target;                  // the conversion that is cut off
+        std::vector<Step> following;  // converted after the target's re-run
+    };
+
+    // The fault points that the target conversion passes, by kind.
+    std::vector<std::string> tracePoints(const Scenario& scenario)
+    {
+        resetArchive();
+        for (const Step& step : scenario.before) convertCleanly(step.station, step.winFile, "before");
+        const fs::path trace = tempDir->path() / "fault-trace";
+        fs::remove(trace);
+        const auto run = convert(scenario.target.station, scenario.target.winFile,
+                                 {{"TREMCVT_FAULT_TRACE", trace.string()}});
+        EXPECT_TRUE(run.exited && run.exitStatus == 0) << run.output << run.errorOutput;
+        std::vector<std::string> sites;
+        std::istringstream lines(test::readFile(trace));
+        std::string number, site;
+        while (lines >> number >> site) sites.push_back(site);
+        return sites;
+    }
+
+    ArchiveState reference(const Scenario& scenario)
+    {
+        resetArchive();
+        for (const Step& step : scenario.before) convertCleanly(step.station, step.winFile, "before");
+        convertCleanly(scenario.target.station, scenario.target.winFile, "target");
+        for (const Step& step : scenario.following) convertCleanly(step.station, step.winFile, "following");
+        return state();
+    }
+
+    // Cuts the target conversion off at every fault point, with both
+    // actions, and checks that the conversions after it repair the archive.
+    void interruptEverywhere(const Scenario& scenario)
+    {
+        const ArchiveState expected = reference(scenario);
+        ASSERT_FALSE(expected.files.empty());
+        const std::vector<std::string> sites = tracePoints(scenario);
+        ASSERT_GT(sites.size(), 10u) << "the fault points were not counted";
+        const int stride = pointStride();
+        int tried = 0;
+        for (const char* action : {"fail", "crash"}) {
+            for (std::size_t point = 1; point <= sites.size(); ++point) {
+                if ((point - 1) % static_cast<std::size_t>(stride) != 0 && point != sites.size()) continue;
+                const std::string where = std::string(action) + " at point " + std::to_string(point) + " (" +
+                                          sites[point - 1] + ")";
+                resetArchive();
+                for (const Step& step : scenario.before) convertCleanly(step.station, step.winFile, where);
+                const auto cut = convert(scenario.target.station, scenario.target.winFile,
+                                         {{"TREMCVT_FAULT_AT", std::to_string(point)},
+                                          {"TREMCVT_FAULT_ACTION", action}});
+                if (std::string(action) == "crash")
+                    EXPECT_EQ(cut.signal, SIGKILL) << where << ": the converter was not cut off";
+                else
+                    EXPECT_TRUE(cut.exited) << where;
+                convertCleanly(scenario.target.station, scenario.target.winFile, where + ", re-run");
+                for (const Step& step : scenario.following) convertCleanly(step.station, step.winFile, where);
+                const ArchiveState actual = state();
+                EXPECT_TRUE(actual == expected) << where << ":\n"
+                                                << describeDifference(expected, actual) << cut.output
+                                                << cut.errorOutput;
+                ++tried;
+                if (HasFailure()) return;  // the first broken point tells enough
+            }
+        }
+        std::printf("%zu fault points, each failed and crashed at: %d interrupted conversions\n", sites.size(), tried);
+    }
+
+};
+
+TEST_P(InterruptionTest, NewHourFileIsRepairedWhereverItsStoreIsCutOff)
+{
+    Scenario s;
+    s.target = {"KAM", writeRecording("m00", kHour, 60, 100)};
+    s.following = {{"KAM", writeRecording("m01", kHour + 60, 60, 100)}};
+    interruptEverywhere(s);
+}
+
+TEST_P(InterruptionTest, AppendedMinuteIsRepairedWhereverItsStoreIsCutOff)
+{
+    Scenario s;
+    s.before = {{"KAM", writeRecording("m00", kHour, 60, 100)}};
+    s.target = {"KAM", writeRecording("m01", kHour + 60, 60, 100)};
+    s.following = {{"KAM", writeRecording("m02", kHour + 120, 60, 100)}};
+    interruptEverywhere(s);
+}
+
+TEST_P(InterruptionTest, InPlaceReconversionIsRepairedWhereverItIsCutOff)
+{
+    Scenario s;
+    s.before = {{"KAM", writeRecording("m00", kHour, 60, 100)},
+                {"KAM", writeRecording("m01", kHour + 60, 60, 100)},
+                {"KAM", writeRecording("m02", kHour + 120, 60, 100)}};
+    // A corrected recording of the middle minute replaces it in place.
+    s.target = {"KAM", writeRecording("m01-corrected", kHour + 60, 60, 100, 1)};
+    s.following = {{"KAM", writeRecording("m03", kHour + 180, 60, 100)}};
+    interruptEverywhere(s);
+}
+
+TEST_P(InterruptionTest, MultiPeriodStoreIsRepairedWhereverItIsCutOff)
+{
+    // Half an hour, then 90 minutes: the first hour of them continues the
+    // first file, the rest starts a new one, which the next minute continues.
+    Scenario s;
+    s.before = {{"LNG", writeRecording("h1000", kHour, 1800, 20)}};
+    s.target = {"LNG", writeRecording("h1030", kHour + 1800, 5400, 20)};
+    s.following = {{"LNG", writeRecording("m1200", kHour + 7200, 60, 20)}};
+    interruptEverywhere(s);
+}
+
+TEST_P(InterruptionTest, RandomKillsDuringMinuteConversionsLeaveTheUninterruptedArchive)
+{
+    std::vector<std::string> minutes;
+    for (int m = 0; m < 5; ++m) minutes.push_back(writeRecording("k" + std::to_string(m), kHour + 60 * m, 60, 100));
+    resetArchive();
+    const auto started = std::chrono::steady_clock::now();
+    for (const std::string& file : minutes) convertCleanly("KAM", file, "reference");
+    const auto perRun = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                              started) /
+                        minutes.size();
+    const ArchiveState expected = state();
+
+    // Kills at uniformly random moments within about one run's time, a
+    // bounded number of rounds and never more than about 20 seconds.
+    std::mt19937 random(20091409);
+    std::uniform_int_distribution<long> moment(1, std::max<long>(2, 1.5 * perRun.count()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int kills = 0;
+    int rounds = 0;
+    for (; rounds < 12 && std::chrono::steady_clock::now() < deadline; ++rounds) {
+        resetArchive();
+        for (const std::string& file : minutes) {
+            const auto run = convert("KAM", file, {}, moment(random));
+            if (run.signal == SIGKILL) {
+                ++kills;
+                convertCleanly("KAM", file, "after a kill");
+            } else {
+                EXPECT_TRUE(run.exited && run.exitStatus == 0) << run.output << run.errorOutput;
+            }
+        }
+        const ArchiveState actual = state();
+        ASSERT_TRUE(actual == expected) << "round " << rounds << ":\n" << describeDifference(expected, actual);
+    }
+    EXPECT_GT(kills, 0) << "no conversion was killed";
+    std::printf("%d rounds, %d conversions killed\n", rounds, kills);
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, InterruptionTest, test::allDatabaseKinds(), test::databaseKindTestName);
+
+}  // namespace
+}  // namespace tremcvt
