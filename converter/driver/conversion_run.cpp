@@ -7,6 +7,7 @@
 
 #include "common/profile.h"
 #include "converter/archive/archive_database.h"
+#include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 #include "converter/driver/station_list.h"
 #include "converter/win/win_decoder.h"
@@ -19,23 +20,6 @@ namespace {
 
 constexpr const char* kSeparatorLine = "============================================================\n";
 constexpr int kMaxPosixProblemCount = 250;
-// Reasons behind a failure go to standard error, one line each, behind this
-// prefix; standard output keeps the report that the launcher reads.
-constexpr const char* kReasonPrefix = "tremcvt: ";
-
-void reportReasons(std::FILE* err, const std::string& reasons)
-{
-    std::size_t start = 0;
-    while (start < reasons.size()) {
-        std::size_t end = reasons.find('\n', start);
-        if (end == std::string::npos) end = reasons.size();
-        if (end > start)
-            std::fprintf(err, "%s%.*s\n", kReasonPrefix, static_cast<int>(end - start), reasons.data() + start);
-        start = end + 1;
-    }
-    std::fflush(err);
-}
-
 // Why a code cannot stand in an archive file name, for the operator.
 std::string nameRefusal(const ChannelTrace& trace)
 {
@@ -67,10 +51,10 @@ void storeComponent(ChannelTrace& trace, const std::string& iniPath, std::string
 
 // The SITECHAN half of the first-block checks; returns the problems found.
 int checkSitechanOfFirstBlock(ChannelTable& table, const ConverterSettings& settings,
-                              ArchiveDatabase& database, std::FILE* out, std::FILE* err)
+                              ArchiveDatabase& database, RunReport& out, ConversionOutcome& outcome)
 {
-    std::fputs(kSeparatorLine, out);
-    std::fputs("Checking SITECHAN\n", out);
+    out.write(kSeparatorLine);
+    out.write("Checking SITECHAN\n");
     int problems = 0;
     for (ChannelTrace& trace : table) {
         storeComponent(trace, settings.iniPath, settings.stationCode.view());
@@ -79,20 +63,21 @@ int checkSitechanOfFirstBlock(ChannelTable& table, const ConverterSettings& sett
         const ResultCode result = database.checkSitechan(trace.station.view(), trace.component.view(),
                                                          kLocationCode, static_cast<double>(trace.sps));
         if (result == kResultSitechanRateDiffers) {
-            std::fprintf(out, "SPS differs from SITECHAN (%s::%s::%d)\n", trace.station.c_str(),
-                         trace.component.c_str(), trace.sps);
+            out.print("SPS differs from SITECHAN (%s::%s::%d)\n", trace.station.c_str(), trace.component.c_str(),
+                      trace.sps);
             ++problems;
         } else if (result == kResultAbsentFromSitechan) {
-            std::fprintf(out, "Absent from SITECHAN (%s::%s::%d)\n", trace.station.c_str(),
-                         trace.component.c_str(), trace.sps);
+            out.print("Absent from SITECHAN (%s::%s::%d)\n", trace.station.c_str(), trace.component.c_str(),
+                      trace.sps);
             ++problems;
         } else if (result != kResultOk) {
-            std::fputs("Database error\n", out);
-            std::fflush(out);
-            reportReasons(err, database.lastDiagnostics());
+            if (result == kResultConnectionTestFailed) outcome.connectionLost = true;
+            ++outcome.databaseErrors;
+            out.write("Database error\n");
+            out.addReasons(database.lastDiagnostics());
         }
     }
-    std::fputs(kSeparatorLine, out);
+    out.write(kSeparatorLine);
     return problems;
 }
 
@@ -115,14 +100,15 @@ std::vector<std::string> completeChannels(ChannelTable& table, const ConverterSe
 }
 
 void archiveChannels(ChannelTable& table, const std::vector<std::string>& dataFileNames,
-                     const ConverterSettings& settings, ArchiveDatabase& database, std::FILE* out, std::FILE* err)
+                     const ConverterSettings& settings, ArchiveDatabase& database, RunReport& out,
+                     ConversionOutcome& outcome)
 {
     // A failure line on standard output, then its reasons on standard error.
-    auto report = [&](const char* what, const ChannelTrace& trace, const std::string& archivePath) {
-        std::fprintf(out, "%s (%s::%s::%s)", what, trace.station.c_str(), trace.component.c_str(),
-                     archivePath.c_str());
-        std::fflush(out);
-        reportReasons(err, database.lastDiagnostics());
+    auto report = [&](const char* what, ResultCode result, const ChannelTrace& trace,
+                      const std::string& archivePath) {
+        if (result == kResultConnectionTestFailed) outcome.connectionLost = true;
+        out.print("%s (%s::%s::%s)", what, trace.station.c_str(), trace.component.c_str(), archivePath.c_str());
+        out.addReasons(database.lastDiagnostics());
         database.clearDiagnostics();
     };
     for (std::size_t i = 0; i < table.size(); ++i) {
@@ -134,9 +120,9 @@ void archiveChannels(ChannelTable& table, const std::vector<std::string>& dataFi
             trzFilePath(settings.data.view(), trace.station.view(), trace.component.view(), trace.startTime);
         if (archivePath.empty()) {
             // This channel fails alone; the others of the file are stored.
-            std::fprintf(out, "Invalid file name (%s::%s)\n", trace.station.c_str(), trace.component.c_str());
-            std::fflush(out);
-            reportReasons(err, nameRefusal(trace));
+            ++outcome.unstoredChannels;
+            out.print("Invalid file name (%s::%s)\n", trace.station.c_str(), trace.component.c_str());
+            out.addReasons(nameRefusal(trace));
             continue;
         }
         // Data that an earlier conversion already put into one archive file
@@ -144,68 +130,58 @@ void archiveChannels(ChannelTable& table, const std::vector<std::string>& dataFi
         // later minute appended to it. When that cannot be told, nothing is
         // removed; the store itself then replaces what it finds archived.
         bool replaced = false;
-        if (database.replaceArchivedData(trace.samples.data(), trace.sampleCount(), trace.station.view(),
-                                         trace.component.view(), kLocationCode, kCreatorName, trace.startTime,
-                                         trace.endTime, static_cast<double>(trace.sps), replaced) != kResultOk) {
-            report("Delete error", trace, archivePath);
+        ResultCode result = database.replaceArchivedData(
+            trace.samples.data(), trace.sampleCount(), trace.station.view(), trace.component.view(), kLocationCode,
+            kCreatorName, trace.startTime, trace.endTime, static_cast<double>(trace.sps), replaced);
+        if (result != kResultOk) {
+            report("Delete error", result, trace, archivePath);
         } else if (replaced) {
             continue;
-        } else if (database.removeArchivedFile(trace.station.view(), trace.component.view(), kLocationCode,
-                                               trace.startTime, archivePath) != kResultOk) {
-            report("Delete error", trace, archivePath);
+        } else {
+            result = database.removeArchivedFile(trace.station.view(), trace.component.view(), kLocationCode,
+                                                 trace.startTime, archivePath);
+            if (result != kResultOk) report("Delete error", result, trace, archivePath);
         }
-        if (database.archiveChannel(trace.samples.data(), trace.sampleCount(), trace.station.view(),
-                                    trace.component.view(), kLocationCode, dataFileNames[i], kCreatorName,
-                                    trace.startTime, trace.endTime, static_cast<double>(trace.sps), 0.0,
-                                    0.0) != kResultOk) {
-            report("DB write error", trace, archivePath);
+        result = database.archiveChannel(trace.samples.data(), trace.sampleCount(), trace.station.view(),
+                                         trace.component.view(), kLocationCode, dataFileNames[i], kCreatorName,
+                                         trace.startTime, trace.endTime, static_cast<double>(trace.sps), 0.0, 0.0);
+        if (result != kResultOk) {
+            ++outcome.unstoredChannels;
+            report("DB write error", result, trace, archivePath);
         }
     }
 }
 
-void writeCss(const ChannelTable& table, const ConverterSettings& settings, std::FILE* out)
+void writeCss(const ChannelTable& table, const ConverterSettings& settings, RunReport& out,
+              ConversionOutcome& outcome)
 {
     std::string wfdiscPath = settings.css.str();
-    if (writeCssOutput(table, wfdiscPath, settings.data.view()) != kWriterSuccess)
-        std::fprintf(out, "CSS write error (%s)\n", wfdiscPath.c_str());
+    if (writeCssOutput(table, wfdiscPath, settings.data.view()) != kWriterSuccess) {
+        outcome.cssWriteFailed = true;
+        out.print("CSS write error (%s)\n", wfdiscPath.c_str());
+    }
 }
 
 }  // namespace
 
-int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* err)
+void reportConnectionError(const ConverterSettings& settings, const ArchiveDatabase& database, RunReport& report)
 {
-    // The settings and the station list are read many times during one run;
-    // each INI file is parsed once.
-    const ProfileReadCache profileCache;
-    const SettingsResult gathered = gatherSettings(argc, argv);
-    if (gathered.status != SettingsStatus::kReady) {
-        std::fputs(gathered.message.c_str(), out);
-        std::fflush(out);
-        return gathered.exitCode;
-    }
-    const ConverterSettings& settings = gathered.settings;
+    report.print("Connection error (ODBC: %s, USER: %s).\n", settings.odbc.c_str(), settings.user.c_str());
+    report.addReasons(database.lastDiagnostics());
+}
 
-    ArchiveDatabase database;
-    for (const DatabaseParameter& parameter : databaseParameters(settings))
-        database.setParameter(parameter.key, parameter.value);
-
-    if (!database.connect()) {
-        std::fprintf(out, "Connection error (ODBC: %s, USER: %s).\n", settings.odbc.c_str(),
-                     settings.user.c_str());
-        std::fflush(out);
-        reportReasons(err, database.lastDiagnostics());
-        return kExitConnectionFailed;
-    }
-
+ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatabase& database, RunReport& report)
+{
+    ConversionOutcome outcome;
     WinFileReader reader;
     if (!reader.open(settings.winPath.str())) {
-        std::fprintf(out, "File open error (%s).\n", settings.winPath.c_str());
-        std::fflush(out);
-        return kExitWinFileNotOpened;
+        report.print("File open error (%s).\n", settings.winPath.c_str());
+        outcome.winFileNotOpened = true;
+        outcome.exitCode = kExitWinFileNotOpened;
+        return outcome;
     }
 
     ChannelTable table;
-    int problemCount = 0;
     try {
         std::vector<std::uint8_t> body;
         bool firstBlock = true;
@@ -220,15 +196,16 @@ int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* e
                 if (firstBlock) table.setSizeHintForFile(reader.fileSize(), body.size() + 4);
                 decodeSecondBlock(body.data(), body.size(), table);
                 if (firstBlock) {
-                    problemCount += runIniCheck(table, settings.stationCode.view(), settings.iniPath, out);
-                    problemCount += checkSitechanOfFirstBlock(table, settings, database, out, err);
+                    outcome.problemCount += runIniCheck(table, settings.stationCode.view(), settings.iniPath, report);
+                    outcome.problemCount += checkSitechanOfFirstBlock(table, settings, database, report, outcome);
                     firstBlock = false;
                 }
             }
             if (status == WinReadStatus::Truncated) {
                 // What was complete is converted; the operator learns that
                 // the rest of the file could not be read.
-                std::fprintf(out, "File truncated (%s).\n", settings.winPath.c_str());
+                report.print("File truncated (%s).\n", settings.winPath.c_str());
+                outcome.truncated = true;
                 break;
             }
         }
@@ -236,19 +213,43 @@ int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* e
 
         const std::vector<std::string> dataFileNames = completeChannels(table, settings);
         if (settings.cssOutput)
-            writeCss(table, settings, out);
+            writeCss(table, settings, report, outcome);
         else
-            archiveChannels(table, dataFileNames, settings, database, out, err);
+            archiveChannels(table, dataFileNames, settings, database, report, outcome);
     } catch (...) {
         table.clear();
-        std::fflush(out);
-        return kExitException;
+        outcome.exitCode = kExitException;
+        return outcome;
     }
-
     table.clear();
+    outcome.exitCode = outcome.problemCount;
+    return outcome;
+}
+
+int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* err)
+{
+    RunReport report(out, err);
+    // The settings and the station list are read many times during one run;
+    // each INI file is parsed once.
+    const ProfileReadCache profileCache;
+    const SettingsResult gathered = gatherSettings(argc, argv);
+    if (gathered.status != SettingsStatus::kReady) {
+        report.write(gathered.message);
+        return gathered.exitCode;
+    }
+    const ConverterSettings& settings = gathered.settings;
+
+    ArchiveDatabase database;
+    for (const DatabaseParameter& parameter : databaseParameters(settings))
+        database.setParameter(parameter.key, parameter.value);
+
+    if (!database.connect()) {
+        reportConnectionError(settings, database, report);
+        return kExitConnectionFailed;
+    }
+    const ConversionOutcome outcome = convertWinFile(settings, database, report);
     database.disconnect();
-    std::fflush(out);
-    return problemCount;
+    return outcome.exitCode;
 }
 
 int processExitStatus(int exitCode)

@@ -5,6 +5,10 @@
 
 #include <cstdio>
 
+#include "converter/archive/archive_database.h"
+#include "converter/driver/run_report.h"
+#include "converter/driver/settings.h"
+
 namespace tremcvt {
 
 // Exit codes of a run (besides 0 and the number of channel problems).
@@ -16,6 +20,32 @@ inline constexpr int kExitException = -3;
 inline constexpr const char* kLocationCode = "??";
 // The name under which the converter catalogues the files it writes.
 inline constexpr const char* kCreatorName = "tremcvt";
+
+// What one conversion of a WIN file came to, beyond its report.
+struct ConversionOutcome {
+    // The run's exit code: the number of channel problems of the checks, or
+    // kExitWinFileNotOpened or kExitException.
+    int exitCode = 0;
+    int problemCount = 0;
+    // A connection test failed during the run: the database went away.
+    bool connectionLost = false;
+    // "Database error" lines of the checks.
+    int databaseErrors = 0;
+    // Channels that were not stored ("DB write error", "Invalid file name").
+    int unstoredChannels = 0;
+    bool cssWriteFailed = false;
+    bool winFileNotOpened = false;
+    bool truncated = false;
+};
+
+// The converter's message for a connection that failed, with the driver's
+// diagnostics as reasons.
+void reportConnectionError(const ConverterSettings& settings, const ArchiveDatabase& database, RunReport& report);
+
+// Converts the WIN file of settings over the connected database: reading,
+// the first-block checks and the output into the archive or as CSS, every
+// message into report. The connection stays as it is.
+ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatabase& database, RunReport& report);
 
 // Runs the converter with its command line and reports on out; the reasons
 // behind a failure (driver diagnostics, file-system errors) go to err, one

@@ -58,22 +58,20 @@ ComponentLookup lookupComponent(const std::string& iniPath, std::string_view sta
     return result;
 }
 
-int runIniCheck(ChannelTable& table, std::string_view stationCode, const std::string& iniPath,
-                std::FILE* out)
+int runIniCheck(ChannelTable& table, std::string_view stationCode, const std::string& iniPath, RunReport& out)
 {
     const std::string station(stationCode);
-    std::fputs("============================================================\nChecking INI-file\n",
-               out);
+    out.write("============================================================\nChecking INI-file\n");
     int problems = 0;
     for (ChannelTrace& record : table) {
         record.station.cut(stationCode);
         const ComponentLookup lookup = lookupComponent(iniPath, stationCode, record.channelId);
         if (lookup.tooLong) {
-            std::fprintf(out, "Component name too long (%s::%s::%d)\n", station.c_str(),
+            out.print("Component name too long (%s::%s::%d)\n", station.c_str(),
                          lookup.component.c_str(), static_cast<int>(record.sps));
             ++problems;
         } else if (!lookup.found) {
-            std::fprintf(out, "Not found (%s::%s::%d)\n", station.c_str(),
+            out.print("Not found (%s::%s::%d)\n", station.c_str(),
                          lookup.component.c_str(), static_cast<int>(record.sps));
             ++problems;
         }

@@ -9,10 +9,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
+#include "converter/driver/run_report.h"
 #include "converter/win/channel_table.h"
 
 namespace tremcvt {
@@ -43,7 +43,6 @@ ComponentLookup lookupComponent(const std::string& iniPath, std::string_view sta
 // such problems. A station code longer than a record's station field (11
 // characters) is cut to the field; the converter's command line admits at
 // most 7 characters, so a run never reaches that case.
-int runIniCheck(ChannelTable& table, std::string_view stationCode, const std::string& iniPath,
-                std::FILE* out);
+int runIniCheck(ChannelTable& table, std::string_view stationCode, const std::string& iniPath, RunReport& out);
 
 }  // namespace tremcvt

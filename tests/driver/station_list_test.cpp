@@ -67,14 +67,9 @@ TEST_F(StationListTest, FirstSectionNamingTheStationDecides)
 
 std::string runCheck(ChannelTable& table, const std::string& station, const std::string& ini, int& problems)
 {
-    std::FILE* out = std::tmpfile();
-    problems = runIniCheck(table, station, ini, out);
-    std::string text(static_cast<std::size_t>(std::ftell(out)), '\0');
-    std::rewind(out);
-    const std::size_t got = std::fread(text.data(), 1, text.size(), out);
-    std::fclose(out);
-    text.resize(got);
-    return text;
+    RunReport report;
+    problems = runIniCheck(table, station, ini, report);
+    return report.text();
 }
 
 TEST_F(StationListTest, IniCheckReportsMissingComponentsAndFillsRecords)
