@@ -8,6 +8,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
