@@ -18,7 +18,6 @@ namespace tremcvt {
 namespace {
 
 constexpr const char* kSeparatorLine = "============================================================\n";
-constexpr int kMaxPosixProblemCount = 250;
 // Reasons behind a failure go to standard error, one line each, behind this
 // prefix; standard output keeps the report that the launcher reads.
 constexpr const char* kReasonPrefix = "tremcvt: ";
@@ -249,15 +248,6 @@ int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* e
     database.disconnect();
     std::fflush(out);
     return problemCount;
-}
-
-int processExitStatus(int exitCode)
-{
-#ifdef _WIN32
-    return exitCode;
-#else
-    return exitCode > kMaxPosixProblemCount ? kMaxPosixProblemCount : exitCode;
-#endif
 }
 
 }  // namespace tremcvt

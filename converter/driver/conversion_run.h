@@ -5,12 +5,9 @@
 
 #include <cstdio>
 
-namespace tremcvt {
+#include "common/exit_codes.h"
 
-// Exit codes of a run (besides 0 and the number of channel problems).
-inline constexpr int kExitConnectionFailed = -1;
-inline constexpr int kExitWinFileNotOpened = -2;
-inline constexpr int kExitException = -3;
+namespace tremcvt {
 
 // The location code with which every channel is checked and catalogued.
 inline constexpr const char* kLocationCode = "??";
@@ -22,10 +19,5 @@ inline constexpr const char* kCreatorName = "tremcvt";
 // line each behind "tremcvt: ". Returns the run's exit code as the system
 // defines it (negative codes included).
 int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* err = stderr);
-
-// The exit code as a process exit status of this platform: unchanged on
-// Windows; elsewhere, where a status has 8 bits, problem counts are clamped
-// to 250 so that they never wrap to 0 or into -1, -2, -3, -4 (255 ... 252).
-int processExitStatus(int exitCode);
 
 }  // namespace tremcvt
