@@ -11,15 +11,6 @@
 namespace tremcvt {
 namespace {
 
-// Edits that QLineEdit would make on its own and that would break the form.
-bool isRemovingKey(const QKeyEvent* event)
-{
-    return event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete ||
-           event->matches(QKeySequence::DeleteEndOfWord) || event->matches(QKeySequence::DeleteStartOfWord) ||
-           event->matches(QKeySequence::DeleteEndOfLine) || event->matches(QKeySequence::DeleteCompleteLine) ||
-           event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo);
-}
-
 QString withShortcut(const QString& text, QKeySequence::StandardKey key)
 {
     const QString shortcut = QKeySequence(key).toString(QKeySequence::NativeText);
@@ -80,14 +71,23 @@ void IntervalEdit::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    if (isRemovingKey(event)) {
+    if (event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete) {
         event->accept();
         return;
     }
     const QString typed = event->text();
     const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     if (command || typed.size() != 1 || !typed.at(0).isPrint()) {
+        // Moving the caret and selecting are left to the line edit; any
+        // edit it would make on its own (word deletion, undo, AltGr
+        // characters) is taken back.
+        const QString before = text();
+        const int caret = cursorPosition();
         QLineEdit::keyPressEvent(event);
+        if (text() != before) {
+            setText(before);
+            setCursorPosition(caret);
+        }
         return;
     }
     const QChar c = typed.at(0);
