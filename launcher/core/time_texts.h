@@ -3,9 +3,9 @@
 // the number of minute steps it stands for.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
-#include <optional>
 #include <vector>
 
 namespace tremcvt {
