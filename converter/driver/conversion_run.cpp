@@ -19,7 +19,6 @@ namespace tremcvt {
 namespace {
 
 constexpr const char* kSeparatorLine = "============================================================\n";
-constexpr int kMaxPosixProblemCount = 250;
 // Why a code cannot stand in an archive file name, for the operator.
 std::string nameRefusal(const ChannelTrace& trace)
 {
@@ -250,15 +249,6 @@ int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* e
     const ConversionOutcome outcome = convertWinFile(settings, database, report);
     database.disconnect();
     return outcome.exitCode;
-}
-
-int processExitStatus(int exitCode)
-{
-#ifdef _WIN32
-    return exitCode;
-#else
-    return exitCode > kMaxPosixProblemCount ? kMaxPosixProblemCount : exitCode;
-#endif
 }
 
 }  // namespace tremcvt

@@ -5,16 +5,12 @@
 
 #include <cstdio>
 
+#include "common/exit_codes.h"
 #include "converter/archive/archive_database.h"
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 
 namespace tremcvt {
-
-// Exit codes of a run (besides 0 and the number of channel problems).
-inline constexpr int kExitConnectionFailed = -1;
-inline constexpr int kExitWinFileNotOpened = -2;
-inline constexpr int kExitException = -3;
 
 // The location code with which every channel is checked and catalogued.
 inline constexpr const char* kLocationCode = "??";
@@ -52,10 +48,5 @@ ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatab
 // line each behind "tremcvt: ". Returns the run's exit code as the system
 // defines it (negative codes included).
 int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* err = stderr);
-
-// The exit code as a process exit status of this platform: unchanged on
-// Windows; elsewhere, where a status has 8 bits, problem counts are clamped
-// to 250 so that they never wrap to 0 or into -1, -2, -3, -4 (255 ... 252).
-int processExitStatus(int exitCode);
 
 }  // namespace tremcvt

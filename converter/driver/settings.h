@@ -6,15 +6,13 @@
 #include <array>
 #include <string>
 
+#include "common/exit_codes.h"
 #include "common/fixed_text.h"
 
 namespace tremcvt {
 
 // Exit code of a run that only printed the usage text.
 inline constexpr int kExitUsage = 0;
-// Exit code of a run refused because a setting does not fit its field. On
-// POSIX systems the process status is 8 bits wide, so it shows as 252.
-inline constexpr int kExitArgumentTooLong = -4;
 
 inline constexpr const char* kUsageText = "[USAGE]\ntremcvt.exe [STATION CODE] [PATH TO FILE]\n";
 

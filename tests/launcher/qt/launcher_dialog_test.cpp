@@ -2,10 +2,14 @@
 // field's typing, the output-kind and folder choices and the window sizes.
 #include <QtTest>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDateEdit>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -13,8 +17,8 @@
 #include <QTimeEdit>
 #include <memory>
 
-#include "launcher/interval_edit.h"
-#include "launcher/launcher_dialog.h"
+#include "launcher/qt/interval_edit.h"
+#include "launcher/qt/launcher_dialog.h"
 
 using namespace tremcvt;
 
@@ -30,6 +34,7 @@ private slots:
     void startUpWithoutSettingsFile();
     void intervalFieldTyping_data();
     void intervalFieldTyping();
+    void intervalFieldCutDeleteAndPasteKeepItsForm();
     void outputKindAndFolderChoices();
     void resultsTickTogglesWindowSize();
 
@@ -196,6 +201,65 @@ void LauncherDialogTest::intervalFieldTyping()
     }
 }
 
+void LauncherDialogTest::intervalFieldCutDeleteAndPasteKeepItsForm()
+{
+    auto dialog = startDialog("[system]\nnsta=1\ntimeqty=123 45:59\n");
+    auto* field = control<IntervalEdit>(*dialog, "ctl1000");
+    QClipboard* clipboard = QApplication::clipboard();
+
+    // Ctrl+X of everything: the digits go to the clipboard and become 0.
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(field->text(), QStringLiteral("000 00:00"));
+    QCOMPARE(clipboard->text(), QStringLiteral("123 45:59"));
+
+    // Ctrl+V types the pasted digits from the caret on; "0011" is not one day.
+    field->setCursorPosition(0);
+    clipboard->setText(QStringLiteral("0011"));
+    QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(field->text(), QStringLiteral("001 10:00"));
+    QCOMPARE(field->cursorPosition(), 5);
+    clipboard->setText(QStringLiteral("text: 7"));
+    field->setSelection(7, 2);
+    QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(field->text(), QStringLiteral("001 10:70"));
+
+    // Keys that would remove characters change nothing.
+    field->selectAll();
+    for (const auto& [key, modifiers] : QList<QPair<Qt::Key, Qt::KeyboardModifiers>>{
+             {Qt::Key_Backspace, Qt::ControlModifier}, {Qt::Key_Delete, Qt::ControlModifier},
+             {Qt::Key_Delete, Qt::NoModifier}, {Qt::Key_Backspace, Qt::NoModifier}}) {
+        QTest::keyClick(field, key, modifiers);
+        QCOMPARE(field->text(), QStringLiteral("001 10:70"));
+    }
+
+    // The context menu's Cut, Delete and Paste follow the same rule.
+    const auto fromContextMenu = [&](const QString& entry) {
+        QTimer::singleShot(0, this, [entry] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            for (QAction* action : menu->actions()) {
+                if (action->text().remove('&').startsWith(entry)) action->trigger();
+            }
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), field->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(field, &event);
+    };
+    field->setSelection(1, 4);  // "01 1"
+    fromContextMenu(QStringLiteral("Cut"));
+    QCOMPARE(field->text(), QStringLiteral("000 00:70"));
+    QCOMPARE(clipboard->text(), QStringLiteral("01 1"));
+    field->setText(QStringLiteral("999 99:99"));
+    field->setSelection(5, 3);
+    fromContextMenu(QStringLiteral("Delete"));
+    QCOMPARE(field->text(), QStringLiteral("999 90:09"));
+    clipboard->setText(QStringLiteral("2 3:45"));
+    field->setCursorPosition(2);
+    fromContextMenu(QStringLiteral("Paste"));
+    QCOMPARE(field->text(), QStringLiteral("992 34:59"));
+}
+
 void LauncherDialogTest::outputKindAndFolderChoices()
 {
     auto dialog = startDialog("[system]\nnsta=1\n[sta0]\nname=KAM\ndir=/srv/win/kam\n");
@@ -254,7 +318,9 @@ void LauncherDialogTest::resultsTickTogglesWindowSize()
 
     tick->click();
     QCOMPARE(dialog->size(), dialog->fullSize());
-    QCOMPARE(box->toPlainText(), QStringLiteral("Operation has been completed successfully!"));
+    QCOMPARE(box->toPlainText(), QStringLiteral("Operation has been completed successfully!\n"
+                                                "Steps: 0, files converted: 0, minutes missing: 0, failed runs: 0 "
+                                                "(time-outs: 0, converter failures: 0, not started: 0).\n"));
     QCOMPARE(dialog->pos(), corner);
     tick->click();
     QCOMPARE(dialog->size(), dialog->compactSize());

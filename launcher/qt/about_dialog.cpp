@@ -1,4 +1,4 @@
-#include "launcher/about_dialog.h"
+#include "launcher/qt/about_dialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/batch_plan.h"
+#include "launcher/core/time_texts.h"
 
 namespace tremcvt {
 

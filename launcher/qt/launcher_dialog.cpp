@@ -1,4 +1,4 @@
-#include "launcher/launcher_dialog.h"
+#include "launcher/qt/launcher_dialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -21,15 +21,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimeEdit>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <optional>
 
 #include "common/platform.h"
-#include "launcher/about_dialog.h"
-#include "launcher/batch_plan.h"
-#include "launcher/converter_runner.h"
-#include "launcher/interval_edit.h"
+#include "launcher/core/batch_run.h"
+#include "launcher/qt/about_dialog.h"
+#include "launcher/qt/converter_runner.h"
+#include "launcher/qt/interval_edit.h"
 
 namespace tremcvt {
 namespace {
@@ -40,7 +41,6 @@ constexpr int kDialogHeight = 294;
 constexpr int kResultsBoxTop = 151;
 constexpr int kStationCodeLength = 7;
 constexpr int kBrowseStartLength = 255;
-constexpr double kSecondsPerMinute = 60.0;
 
 // The application icon: a trace on a light ground.
 QIcon makeApplicationIcon()
@@ -79,6 +79,12 @@ QStringList toQStringList(const std::vector<std::string>& values)
     return list;
 }
 
+bool isMouseClick(QEvent::Type type)
+{
+    return type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+           type == QEvent::MouseButtonDblClick;
+}
+
 bool isUserInput(QEvent::Type type)
 {
     switch (type) {
@@ -104,13 +110,14 @@ bool isUserInput(QEvent::Type type)
 
 }  // namespace
 
-// What one batch counts and carries from step to step.
-struct LauncherDialog::Batch {
-    int failures = 0;
-    OutputMerger merger;
-    QString program;
-    QString searched;
-    bool notStartedReported = false;
+// The wait cursor for the whole batch; it is lifted while the user is asked
+// something.
+class LauncherDialog::BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
 LauncherDialog::LauncherDialog(QWidget* parent)
@@ -329,6 +336,10 @@ void LauncherDialog::OnShowResults()
 
 void LauncherDialog::OnExit()
 {
+    if (batchRunning()) {
+        askToStopSoon();
+        return;
+    }
     reject();
 }
 
@@ -360,131 +371,139 @@ void LauncherDialog::keyPressEvent(QKeyEvent* event)
 
 bool LauncherDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (batchRunning_ && watched->isWidgetType()) {
-        if (isUserInput(event->type())) return true;
-        if (event->type() == QEvent::Close && watched == this) {
-            event->ignore();
-            return true;
-        }
+    if (batchPhase_ != BatchPhase::Running || !watched->isWidgetType()) return QDialog::eventFilter(watched, event);
+    // Windows of their own (the stop question) take their input as usual.
+    const auto* widget = static_cast<QWidget*>(watched);
+    if (widget->window() != this) return QDialog::eventFilter(watched, event);
+
+    if (event->type() == QEvent::Close && watched == this) {
+        event->ignore();
+        askToStopSoon();
+        return true;
     }
-    return QDialog::eventFilter(watched, event);
+    if (!isUserInput(event->type())) return QDialog::eventFilter(watched, event);
+    // "Выход" is still clicked: its handler asks whether to stop.
+    if (watched == exitButton_ && isMouseClick(event->type())) return QDialog::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        askToStopSoon();
+    }
+    return true;
 }
 
-LauncherDialog::Batch LauncherDialog::prepareBatch(int stepCount)
+void LauncherDialog::askToStopSoon()
 {
+    // The question opens from the event loop rather than from inside the
+    // event that asked for it; one request is enough however often the user
+    // presses meanwhile.
+    if (batchPhase_ != BatchPhase::Running || stopQuestionPending_ || (batch_ && batch_->stopRequested())) return;
+    stopQuestionPending_ = true;
+    QTimer::singleShot(0, this, &LauncherDialog::askToStop);
+}
+
+void LauncherDialog::askToStop()
+{
+    if (batchPhase_ != BatchPhase::Running || !batch_ || batch_->stopRequested()) {
+        stopQuestionPending_ = false;
+        return;
+    }
+    // The batch waits here: the running converter goes on (its time limit
+    // still applies) and is recorded when the answer is given.
+    busyCursor_.reset();
+    QMessageBox question(QMessageBox::Question, QCoreApplication::applicationName(),
+                         QStringLiteral("Остановить конвертирование?"), QMessageBox::NoButton, this);
+    QPushButton* yes = question.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+    QPushButton* no = question.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+    question.setDefaultButton(no);
+    question.setEscapeButton(no);
+    question.exec();
+    if (question.clickedButton() == yes && batch_) batch_->requestStop();
+    if (batchPhase_ == BatchPhase::Running) busyCursor_ = std::make_unique<BusyCursor>();
+    stopQuestionPending_ = false;
+}
+
+BatchSettings LauncherDialog::batchSettings() const
+{
+    BatchSettings settings;
+    settings.station = stationCode().toStdString();
+    if (cssButton_->isChecked()) settings.cssPath = cssOutputPath_.toStdString();
+    if (converterProgram_.isEmpty()) {
+        settings.converter = locateConverter(QCoreApplication::applicationDirPath().toStdString());
+    } else {
+        settings.converter.program = converterProgram_.toStdString();
+        settings.converter.searched = QDir::toNativeSeparators(converterProgram_).toStdString();
+    }
+    return settings;
+}
+
+void LauncherDialog::runBatch(BatchRun batch)
+{
+    batch_ = std::make_unique<BatchRun>(std::move(batch));
+    const QString program = QString::fromStdString(batch_->settings().converter.program);
     // A range of one value would make the bar a busy indicator, so short
     // batches get 0 ... 1; the bar still shows full at the end.
-    progress_->setRange(0, std::max(stepCount - 1, 1));
+    progress_->setRange(0, std::max(batch_->stepCount() - 1, 1));
     progress_->setValue(0);
-
-    Batch batch;
-    if (converterProgram_.isEmpty()) {
-        const ConverterLocation location = locateConverter(QCoreApplication::applicationDirPath());
-        batch.program = location.program;
-        batch.searched = location.searched;
-    } else {
-        batch.program = converterProgram_;
-        batch.searched = QDir::toNativeSeparators(converterProgram_);
-    }
-    batchRunning_ = true;
+    batchPhase_ = BatchPhase::Running;
+    busyCursor_ = std::make_unique<BusyCursor>();
     qApp->installEventFilter(this);
-    return batch;
-}
 
-void LauncherDialog::runStep(Batch& batch, const ConverterCommand& command)
-{
-    RunResult result;
-    if (!batch.program.isEmpty()) {
-        result = RunConverter(batch.program, toQStringList(command.arguments), converterTimeoutMs_);
-    }
-    switch (result.outcome) {
-    case RunOutcome::Finished:
-        batch.merger.merge(std::string_view(result.output.constData(),
-                                            static_cast<std::size_t>(result.output.size())),
-                           resultsText_);
-        break;
-    case RunOutcome::TimedOut:
-        ++batch.failures;
-        break;
-    case RunOutcome::FailedToStart:
-        ++batch.failures;
-        if (!batch.notStartedReported) {
-            batch.notStartedReported = true;
-            resultsText_ += "The converter could not be started: " + command.displayText +
-                            " (looked for " + batch.searched.toStdString() + ").\r\n";
+    while (const std::optional<BatchStep> step = batch_->nextStep()) {
+        progress_->setFormat(QString::fromStdString(batch_->progressText(*step)));
+        progress_->setTextVisible(true);
+        progress_->setValue(step->index);
+        if (step->command) {
+            const RunResult result =
+                RunConverter(program, toQStringList(step->command->arguments), converterTimeoutMs_);
+            batch_->recordRun(result);
         }
-        break;
+        // Paints the bar and lets a stop request in between steps.
+        QCoreApplication::processEvents();
     }
-}
 
-void LauncherDialog::endBatch(Batch& batch, int stepCount)
-{
-    progress_->setValue(std::min(stepCount, progress_->maximum()));
+    // Ending the batch: the bar shows how far it went (full unless stopped).
+    batchPhase_ = BatchPhase::Ending;
     qApp->removeEventFilter(this);
+    busyCursor_.reset();
+    const BatchCounts counts = batch_->counts();
+    progress_->setValue(std::min(counts.stepsStarted, progress_->maximum()));
     messageBox_(QCoreApplication::applicationName(),
-                QStringLiteral("Операция завершена!\nОшибки = %1").arg(batch.failures));
+                QStringLiteral("Операция завершена!\nОшибки = %1").arg(counts.failures()));
     progress_->setValue(0);
-    if (resultsText_.empty()) resultsText_ = "Operation has been completed successfully!";
+    progress_->setTextVisible(false);
+    progress_->resetFormat();
+    resultsText_ = batch_->finish();
+    batch_.reset();
     if (showResults_->isChecked()) {
         showResultsText();
         resizeKeepingPosition(fullSize_);
     }
-    batchRunning_ = false;
+    batchPhase_ = BatchPhase::Idle;
 }
 
 void LauncherDialog::OnConvertInterval()
 {
-    if (batchRunning_) return;
+    if (batchRunning()) return;
     resultsText_.clear();
-    const std::string station = stationCode().toStdString();
-    const std::string directory = dataDirectory_->text().toStdString();
+    resultsBox_->clear();
     const QDate date = startDate_->date();
     const QTime time = startTime_->time();
-    double minute = startSeconds({date.year(), date.month(), date.day(), time.hour(), time.minute()});
-    const int steps = intervalStepCount(interval_->text().toStdString());
-    const std::optional<std::string> css =
-        cssButton_->isChecked() ? std::optional(cssOutputPath_.toStdString()) : std::nullopt;
-
-    Batch batch = prepareBatch(steps);
-    for (int step = 0; step < steps; ++step) {
-        progress_->setValue(step);
-        MinuteName name;
-        if (!minuteName(minute, name)) {
-            ++batch.failures;
-        } else if (const std::optional<std::string> path = FindWinFile(directory, name, resultsText_)) {
-            runStep(batch, buildConverterCommand(station, *path, css, std::nullopt));
-        } else {
-            ++batch.failures;
-        }
-        minute += kSecondsPerMinute;
-        QCoreApplication::processEvents();
-    }
-    endBatch(batch, steps);
+    const StartTime start{date.year(), date.month(), date.day(), time.hour(), time.minute()};
+    runBatch(BatchRun::interval(batchSettings(), dataDirectory_->text().toStdString(), start,
+                                intervalStepCount(interval_->text().toStdString())));
 }
 
 void LauncherDialog::OnConvertFiles()
 {
-    if (batchRunning_) return;
-    QStringList files = openFilesChooser_(dataDirectory_->text());
+    if (batchRunning()) return;
+    const QStringList files = openFilesChooser_(dataDirectory_->text());
     if (files.isEmpty()) return;
-    // A multiple-selection file dialog reports the file that had the focus
-    // first; it goes to the end so the others run in the order listed.
-    files.move(0, files.size() - 1);
     repaint();
 
-    const std::string settingsPath = settingsFilePath(startDirectory_);
     resultsText_.clear();
     resultsBox_->clear();
-    const int steps = static_cast<int>(files.size());
-    Batch batch = prepareBatch(steps);
-    for (int step = 0; step < steps; ++step) {
-        progress_->setValue(step);
-        const std::optional<std::string> css =
-            cssButton_->isChecked() ? std::optional(cssOutputPath_.toStdString()) : std::nullopt;
-        runStep(batch, buildConverterCommand(stationCode().toStdString(), files[step].toStdString(), css,
-                                             archiveDirectory(settingsPath)));
-    }
-    endBatch(batch, steps);
+    std::vector<std::string> paths;
+    for (const QString& file : files) paths.push_back(file.toStdString());
+    runBatch(BatchRun::pickedFiles(batchSettings(), std::move(paths), settingsFilePath(startDirectory_)));
 }
 
 }  // namespace tremcvt

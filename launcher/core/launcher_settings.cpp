@@ -1,4 +1,4 @@
-#include "launcher/launcher_settings.h"
+#include "launcher/core/launcher_settings.h"
 
 #include <algorithm>
 #include <cctype>

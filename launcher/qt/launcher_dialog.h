@@ -1,7 +1,8 @@
 // The launcher's one window: station, data directory, start, interval and
 // output kind, the two batch buttons, the progress bar and the results box.
 // A batch runs on this dialog's thread; meanwhile the dialog keeps painting
-// but takes no input, so a second batch cannot start.
+// but takes no input, so a second batch cannot start. Only "Выход", Escape
+// and the close box are heard: they ask whether to stop the batch.
 #pragma once
 
 #include <QDialog>
@@ -10,10 +11,12 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "launcher/launcher_settings.h"
+#include "launcher/core/batch_run.h"
+#include "launcher/core/launcher_settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -28,8 +31,6 @@ class QTimeEdit;
 namespace tremcvt {
 
 class IntervalEdit;
-struct ConverterCommand;
-class OutputMerger;
 
 class LauncherDialog : public QDialog {
     Q_OBJECT
@@ -61,7 +62,7 @@ public:
     QString cssOutputPath() const { return cssOutputPath_; }
     QSize fullSize() const { return fullSize_; }
     QSize compactSize() const { return compactSize_; }
-    bool batchRunning() const { return batchRunning_; }
+    bool batchRunning() const { return batchPhase_ != BatchPhase::Idle; }
 
 public slots:
     void OnStationChange();
@@ -80,7 +81,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct Batch;
+    enum class BatchPhase { Idle, Running, Ending };
+    class BusyCursor;
 
     void buildControls();
     void initialise();
@@ -88,9 +90,11 @@ private:
     void resizeKeepingPosition(QSize size);
     void showResultsText();
 
-    Batch prepareBatch(int stepCount);
-    void runStep(Batch& batch, const ConverterCommand& command);
-    void endBatch(Batch& batch, int stepCount);
+    // Runs every step of the batch, then ends it with the message box.
+    void runBatch(BatchRun batch);
+    BatchSettings batchSettings() const;
+    void askToStopSoon();
+    void askToStop();
     QString stationCode() const;
 
     QIcon icon_;
@@ -124,7 +128,11 @@ private:
     OpenFilesChooser openFilesChooser_;
     QString converterProgram_;
     int converterTimeoutMs_;
-    bool batchRunning_ = false;
+
+    BatchPhase batchPhase_ = BatchPhase::Idle;
+    std::unique_ptr<BatchRun> batch_;  // while a batch runs
+    std::unique_ptr<BusyCursor> busyCursor_;
+    bool stopQuestionPending_ = false;
 };
 
 }  // namespace tremcvt

@@ -1,13 +1,11 @@
-#include "launcher/batch_plan.h"
+#include "launcher/core/time_texts.h"
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
-#include <fstream>
 
 #include "common/calendar/calendar.h"
-#include "common/paths.h"
 
 namespace tremcvt {
 namespace {
@@ -41,14 +39,6 @@ int daysInMonth(int year, int month)
 {
     static constexpr int kLength[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && isLeapYear(year) ? 29 : kLength[month];
-}
-
-// A number with at least two digits, zero-filled.
-std::string twoDigits(int value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d", value);
-    return text;
 }
 
 }  // namespace
@@ -108,80 +98,6 @@ int intervalStepCount(std::string_view text)
 double startSeconds(const StartTime& start)
 {
     return secondsFromCivil(start.year, start.month, start.day, start.hour, start.minute, 0.0f);
-}
-
-int twoDigitYear(int year)
-{
-    return year >= 2000 ? year - 2000 : year - 1900;
-}
-
-bool minuteName(double seconds, MinuteName& out)
-{
-    CivilTime civil;
-    if (!civilFromSeconds(seconds, civil)) return false;
-    out = MinuteName{twoDigitYear(civil.year), civil.month, civil.day, civil.hour, civil.minute};
-    return true;
-}
-
-std::array<std::string, 3> winFileLayouts(std::string_view dataDirectory, const MinuteName& m)
-{
-    const std::string dir(dataDirectory);
-    const std::string sep(1, kNativeSeparator);
-    const std::string dayName = twoDigits(m.twoDigitYear) + twoDigits(m.month) + twoDigits(m.day);
-    const std::string hourName = dayName + twoDigits(m.hour);
-    const std::string fileName = hourName + "." + twoDigits(m.minute);
-    return {
-        dir + sep + dayName + sep + hourName + sep + fileName,
-        dir + sep + dayName + sep + fileName,
-        dir + sep + fileName,
-    };
-}
-
-std::optional<std::string> FindWinFile(std::string_view dataDirectory, const MinuteName& name,
-                                       std::string& resultsText)
-{
-    for (const std::string& path : winFileLayouts(dataDirectory, name)) {
-        std::ifstream file(path, std::ios::binary);
-        if (file.is_open()) return path;
-        resultsText += "File open error (" + path + ").\r\n";
-    }
-    return std::nullopt;
-}
-
-ConverterCommand buildConverterCommand(std::string_view station, std::string_view winPath,
-                                       const std::optional<std::string>& cssPath,
-                                       const std::optional<std::string>& dataDirectory)
-{
-#ifdef _WIN32
-    constexpr std::string_view kProgramName = "tremcvt.exe";
-#else
-    constexpr std::string_view kProgramName = "tremcvt";
-#endif
-    ConverterCommand command;
-    command.arguments.emplace_back(station);
-    command.arguments.emplace_back(winPath);
-    if (cssPath) command.arguments.push_back("css=" + *cssPath);
-    if (dataDirectory) command.arguments.push_back("data=" + *dataDirectory);
-    command.displayText = kProgramName;
-    for (const std::string& argument : command.arguments) {
-        command.displayText += ' ';
-        command.displayText += argument;
-    }
-    return command;
-}
-
-void OutputMerger::merge(std::string_view output, std::string& resultsText)
-{
-    const std::size_t bytesRead = output.size();
-    const std::string_view text = output.substr(0, output.find('\0'));
-    if (firstOutput_) {
-        firstOutput_ = false;
-        resultsText += text;
-        const std::size_t lastEquals = text.rfind('=');
-        headerOffset_ = lastEquals == std::string_view::npos ? 0 : lastEquals + 1;
-        return;
-    }
-    if (bytesRead >= headerOffset_) resultsText += text.substr(std::min(headerOffset_, text.size()));
 }
 
 }  // namespace tremcvt

@@ -1,4 +1,4 @@
-#include "launcher/launcher_app.h"
+#include "launcher/qt/launcher_app.h"
 
 int main(int argc, char** argv)
 {

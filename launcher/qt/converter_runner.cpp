@@ -1,37 +1,18 @@
-#include "launcher/converter_runner.h"
+#include "launcher/qt/converter_runner.h"
 
-#include <QDir>
+#include <QByteArray>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTimer>
 
 namespace tremcvt {
-
-ConverterLocation locateConverter(const QString& ownDirectory, const QStringList& searchPaths)
-{
-    ConverterLocation location;
-    const QString name = QString::fromLatin1(kConverterProgramName);
-    const QString beside = QDir(ownDirectory).filePath(name);
-    const QFileInfo besideInfo(beside);
-    if (besideInfo.isFile() && besideInfo.isExecutable()) {
-        location.program = besideInfo.absoluteFilePath();
-    } else {
-        location.program = QStandardPaths::findExecutable(name, searchPaths);
-    }
-    location.searched = QDir::toNativeSeparators(beside) +
-                        (searchPaths.isEmpty()
-                             ? QStringLiteral(" and on the search path (PATH)")
-                             : QStringLiteral(" and in ") + searchPaths.join(QDir::listSeparator()));
-    return location;
-}
 
 RunResult RunConverter(const QString& program, const QStringList& arguments, int timeoutMs)
 {
     enum class State { Running, Ended, NotStarted, TimedOut };
     State state = State::Running;
     RunResult result;
+    if (program.isEmpty()) return result;
 
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
@@ -39,11 +20,12 @@ RunResult RunConverter(const QString& program, const QStringList& arguments, int
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
+    QByteArray output;
 
     // A converter that prints more than the pipe holds must be drained while
     // it runs, or it would block on writing and never end.
     QObject::connect(&process, &QProcess::readyReadStandardOutput, &loop,
-                     [&] { result.output += process.readAllStandardOutput(); });
+                     [&] { output += process.readAllStandardOutput(); });
     QObject::connect(&process, &QProcess::finished, &loop, [&] {
         if (state == State::Running) state = State::Ended;
         loop.quit();
@@ -55,11 +37,12 @@ RunResult RunConverter(const QString& program, const QStringList& arguments, int
         }
     });
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        if (state == State::Running) state = State::TimedOut;
+        if (state != State::Running) return;
+        state = State::TimedOut;
+        process.kill();
         loop.quit();
     });
 
-    if (program.isEmpty()) return result;
     timer.start(timeoutMs);
     process.start(program, arguments, QIODevice::ReadOnly);
     if (state == State::Running) loop.exec();
@@ -67,20 +50,19 @@ RunResult RunConverter(const QString& program, const QStringList& arguments, int
 
     switch (state) {
     case State::Ended:
-        result.output += process.readAllStandardOutput();
-        result.outcome = RunOutcome::Finished;
+        output += process.readAllStandardOutput();
+        result.end = process.exitStatus() == QProcess::CrashExit ? RunEnd::Crashed : RunEnd::Exited;
+        result.exitStatus = process.exitCode();
+        result.output.assign(output.constData(), static_cast<std::size_t>(output.size()));
         break;
     case State::TimedOut:
         QObject::disconnect(&process, nullptr, &loop, nullptr);
-        process.kill();
         process.waitForFinished();
-        result.output.clear();
-        result.outcome = RunOutcome::TimedOut;
+        result.end = RunEnd::TimedOut;
         break;
     case State::NotStarted:
     case State::Running:
-        result.output.clear();
-        result.outcome = RunOutcome::FailedToStart;
+        result.end = RunEnd::NotStarted;
         break;
     }
     return result;

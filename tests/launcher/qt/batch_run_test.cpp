@@ -4,10 +4,13 @@
 #include <QDir>
 #include <QtTest>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -17,8 +20,8 @@
 #include <memory>
 
 #include "common/platform.h"
-#include "launcher/converter_runner.h"
-#include "launcher/launcher_dialog.h"
+#include "launcher/qt/converter_runner.h"
+#include "launcher/qt/launcher_dialog.h"
 
 using namespace tremcvt;
 
@@ -27,6 +30,34 @@ namespace {
 QString fileOpenError(const QString& path)
 {
     return "File open error (" + path + ").\r\n";
+}
+
+// The summary line that ends the results of a batch that was not stopped.
+QString summary(int steps, int converted, int missing, int timeOuts, int failures, int notStarted)
+{
+    return QStringLiteral("Steps: %1, files converted: %2, minutes missing: %3, failed runs: %4 "
+                          "(time-outs: %5, converter failures: %6, not started: %7).\r\n")
+        .arg(steps)
+        .arg(converted)
+        .arg(missing)
+        .arg(timeOuts + failures + notStarted)
+        .arg(timeOuts)
+        .arg(failures)
+        .arg(notStarted);
+}
+
+// The modal stop question once it is open, else null.
+QMessageBox* openStopQuestion()
+{
+    return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+}
+
+QAbstractButton* buttonWithText(QMessageBox* box, const QString& text)
+{
+    for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == text) return button;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -46,8 +77,12 @@ private slots:
     void defaultTimeLimitIsTenSeconds();
     void largeOutputArrivesWhole();
     void missingConverterFailsEveryStep();
-    void converterIsLookedUpBesideTheLauncherFirst();
+    void converterFailuresAreCounted();
+    void stopRequestEndsTheBatchAfterTheRunningStep_data();
+    void stopRequestEndsTheBatchAfterTheRunningStep();
     void realConverterConvertsMinuteFiles();
+    void realConverterWithoutDataSourceFailsEveryStep();
+    void realConverterTakesPickedFilesInTimeOrder();
 
 private:
     struct Message {
@@ -55,7 +90,19 @@ private:
         QString text;
         bool progressFull = false;
         QString resultsBox;
+        bool busyCursor = false;
     };
+    // What the bar and the cursor show at each move of the bar.
+    struct ProgressMove {
+        int value = 0;
+        QString text;  // empty when the bar shows no text
+        bool busyCursor = false;
+    };
+    // A SQLite archive database behind a private data source "TRZ", with
+    // SITECHAN rows for the two channels of the shared recordings, or
+    // nothing (and the test skipped) without the real converter and data.
+    void prepareRealConversion(QString& database, QString& skip);
+    QString queryArchive(const QString& database, const QString& sql);
 
     void startDialog(const QByteArray& settings);
     void writeFile(const QString& path, const QByteArray& content);
@@ -79,7 +126,13 @@ private:
     std::unique_ptr<LauncherDialog> dialog_;
     QList<Message> messages_;
     QList<int> progressValues_;
+    QList<ProgressMove> progressMoves_;
 };
+
+static bool busyCursorShown()
+{
+    return QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+}
 
 void BatchRunTest::init()
 {
@@ -90,6 +143,7 @@ void BatchRunTest::init()
     qputenv("TREMCVT_STAND_IN_LOG", dir_->filePath(QStringLiteral("run.log")).toLocal8Bit());
     messages_.clear();
     progressValues_.clear();
+    progressMoves_.clear();
 }
 
 void BatchRunTest::cleanup()
@@ -118,9 +172,13 @@ void BatchRunTest::startDialog(const QByteArray& settings)
     auto* progress = control<QProgressBar>("ctl1006");
     auto* box = control<QPlainTextEdit>("ctl1019");
     dialog_->setMessageBox([this, progress, box](const QString& caption, const QString& text) {
-        messages_.append({caption, text, progress->value() == progress->maximum(), box->toPlainText()});
+        messages_.append({caption, text, progress->value() == progress->maximum(), box->toPlainText(),
+                          busyCursorShown()});
     });
-    connect(progress, &QProgressBar::valueChanged, this, [this](int value) { progressValues_ << value; });
+    connect(progress, &QProgressBar::valueChanged, this, [this, progress](int value) {
+        progressValues_ << value;
+        progressMoves_.append({value, progress->isTextVisible() ? progress->text() : QString(), busyCursorShown()});
+    });
 }
 
 void BatchRunTest::setInterval(QDate date, QTime time, const QString& interval)
@@ -158,16 +216,25 @@ void BatchRunTest::intervalBatchFindsMinuteFiles()
     const QString expected = "first\n" + fileOpenError(win + "/100101/10010100/10010100.00") +
                              fileOpenError(win + "/100101/10010100.00") + "second\n" +
                              fileOpenError(win + "/100101/10010100/10010100.01") +
-                             fileOpenError(win + "/100101/10010100.01") + fileOpenError(win + "/10010100.01");
+                             fileOpenError(win + "/100101/10010100.01") + fileOpenError(win + "/10010100.01") +
+                             summary(3, 2, 1, 0, 0, 0);
     QCOMPARE(QString::fromStdString(results()), expected);
     QCOMPARE(runLog(), (QStringList{"KAM|" + win + "/091231/09123123/09123123.59", "KAM|" + win + "/10010100.00"}));
     QCOMPARE(messages_.size(), 1);
     QCOMPARE(messages_[0].text, QStringLiteral("Операция завершена!\nОшибки = 1"));
     QCOMPARE(messages_[0].caption, QCoreApplication::applicationName());
     QVERIFY(messages_[0].progressFull);
-    QVERIFY(messages_[0].resultsBox.isEmpty());  // the box keeps the earlier text until the end
+    QVERIFY(messages_[0].resultsBox.isEmpty());
+    QVERIFY(!messages_[0].busyCursor);  // the message box is answered with the usual cursor
     QCOMPARE(control<QProgressBar>("ctl1006")->maximum(), 2);
     QCOMPARE(progressValues_, (QList<int>{1, 2, 0}));
+    // The bar names the step and the minute looked up; the cursor is busy
+    // throughout; afterwards the bar is plain again.
+    QCOMPARE(progressMoves_[0].text, QStringLiteral("2 / 3  10010100.00"));
+    QCOMPARE(progressMoves_[1].text, QStringLiteral("3 / 3  10010100.01"));
+    QVERIFY(progressMoves_[0].busyCursor && progressMoves_[1].busyCursor);
+    QVERIFY(!control<QProgressBar>("ctl1006")->isTextVisible());
+    QVERIFY(!busyCursorShown());
     QCOMPARE(dialog_->size(), dialog_->fullSize());
     QCOMPARE(control<QPlainTextEdit>("ctl1019")->toPlainText(), QString(expected).replace("\r\n", "\n"));
 }
@@ -178,7 +245,8 @@ void BatchRunTest::intervalLengths()
     auto* progress = control<QProgressBar>("ctl1006");
     setInterval(QDate(2010, 3, 3), QTime(2, 0), QStringLiteral("000 00:00"));
     control<QPushButton>("ctl1005")->click();
-    QCOMPARE(QString::fromStdString(results()), QStringLiteral("Operation has been completed successfully!"));
+    QCOMPARE(QString::fromStdString(results()),
+             QStringLiteral("Operation has been completed successfully!\r\n") + summary(0, 0, 0, 0, 0, 0));
     QCOMPARE(messages_.value(0).text, QStringLiteral("Операция завершена!\nОшибки = 0"));
     QCOMPARE(progress->value(), 0);
     QVERIFY(progressValues_.isEmpty());
@@ -190,6 +258,7 @@ void BatchRunTest::intervalLengths()
     QCOMPARE(progressValues_.size(), 1440);  // 1 ... 1439, then back to 0
     QCOMPARE(messages_.value(1).text, QStringLiteral("Операция завершена!\nОшибки = 1440"));
     QCOMPARE(QString::fromStdString(results()).count(QStringLiteral("File open error")), 3 * 1440);
+    QVERIFY(QString::fromStdString(results()).endsWith(summary(1440, 0, 1440, 0, 0, 0)));
     QVERIFY(runLog().isEmpty());
 }
 
@@ -201,17 +270,20 @@ void BatchRunTest::chosenFilesRunInPickedOrderWithTheirArguments()
     for (const char* name : {"A", "B", "C"}) writeFile(picked + "/" + name, QByteArray("text from ") + name);
     const QStringList reported = {picked + "/C", picked + "/A", picked + "/B"};
 
-    // The results box shows an earlier batch's text until this one starts.
+    // The results box shows an earlier batch's text until the next batch
+    // starts, of either kind.
     control<QCheckBox>("ctl1020")->click();
     control<QPushButton>("ctl1005")->click();
     QVERIFY(!control<QPlainTextEdit>("ctl1019")->toPlainText().isEmpty());
+    control<QPushButton>("ctl1005")->click();
+    QVERIFY(messages_.value(1).resultsBox.isEmpty());
 
     convertFiles(reported);
     QCOMPARE(runLog(), (QStringList{"KAM|" + picked + "/A|data=/arch dir", "KAM|" + picked + "/B|data=/arch dir",
                                     "KAM|" + picked + "/C|data=/arch dir"}));
-    QCOMPARE(QString::fromStdString(results()), QStringLiteral("from A\nfrom B\nfrom C\n"));
-    QCOMPARE(messages_.value(1).text, QStringLiteral("Операция завершена!\nОшибки = 0"));
-    QVERIFY(messages_.value(1).resultsBox.isEmpty());
+    QCOMPARE(QString::fromStdString(results()), "from A\nfrom B\nfrom C\n" + summary(3, 3, 0, 0, 0, 0));
+    QCOMPARE(messages_.value(2).text, QStringLiteral("Операция завершена!\nОшибки = 0"));
+    QVERIFY(messages_.value(2).resultsBox.isEmpty());
 
     // CSS output, and the archive directory read afresh: without the key
     // the built-in one applies.
@@ -230,6 +302,7 @@ void BatchRunTest::cancelledFileDialogStartsNothing()
     startDialog("[system]\nnsta=1\n");
     control<QPushButton>("ctl1005")->click();
     const std::string before = results();
+    QVERIFY(!before.empty());
     convertFiles({});
     QCOMPARE(messages_.size(), 1);
     QCOMPARE(results(), before);
@@ -245,13 +318,16 @@ void BatchRunTest::slowConverterIsKilledAndInputIsIgnored()
     writeFile(dir_->filePath("fast"), "text ==after");
 
     // Clicks and keys while a batch runs reach nothing: neither a second
-    // batch nor the dialog's Escape.
+    // batch nor the dialog's Enter, nor the interval field.
     bool pokedWhileRunning = false;
+    const QString interval = control<QLineEdit>("ctl1000")->text();
     QTimer::singleShot(150, this, [&] {
         pokedWhileRunning = dialog_->batchRunning();
         auto* convert = control<QPushButton>("ctl1005");
         QTest::mouseClick(convert, Qt::LeftButton);
-        QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+        QTest::mouseClick(control<QPushButton>("ctl1011"), Qt::LeftButton);
+        QTest::keyClick(dialog_.get(), Qt::Key_Return);
+        QTest::keyClicks(control<QLineEdit>("ctl1000"), QStringLiteral("123"));
     });
     QElapsedTimer clock;
     clock.start();
@@ -262,9 +338,10 @@ void BatchRunTest::slowConverterIsKilledAndInputIsIgnored()
     QCOMPARE(messages_.size(), 1);
     QCOMPARE(messages_[0].text, QStringLiteral("Операция завершена!\nОшибки = 1"));
     // The killed run adds nothing; the next finished run sets the offset.
-    QCOMPARE(QString::fromStdString(results()), QStringLiteral("==after\n"));
+    QCOMPARE(QString::fromStdString(results()), "==after\n" + summary(2, 1, 0, 1, 0, 0));
     QCOMPARE(runLog().size(), 2);
     QVERIFY(dialog_->isVisible());
+    QCOMPARE(control<QLineEdit>("ctl1000")->text(), interval);
     QVERIFY(!dialog_->batchRunning());
 }
 
@@ -274,7 +351,7 @@ void BatchRunTest::defaultTimeLimitLetsAShortRunFinish()
     writeFile(dir_->filePath("short"), "sleep 1200\ntext done\nexit 3");
     convertFiles({dir_->filePath("short")});
     QCOMPARE(messages_.value(0).text, QStringLiteral("Операция завершена!\nОшибки = 0"));
-    QCOMPARE(QString::fromStdString(results()), QStringLiteral("done\n"));
+    QCOMPARE(QString::fromStdString(results()), "done\n" + summary(1, 1, 0, 0, 0, 0));
 }
 
 void BatchRunTest::defaultTimeLimitIsTenSeconds()
@@ -297,10 +374,12 @@ void BatchRunTest::largeOutputArrivesWhole()
     writeFile(dir_->filePath("big"), "print 1048576\ntext END");
     convertFiles({dir_->filePath("big")});
     QCOMPARE(messages_.value(0).text, QStringLiteral("Операция завершена!\nОшибки = 0"));
+    const std::string summaryLine = summary(1, 1, 0, 0, 0, 0).toStdString();
     const std::string text = results();
-    QCOMPARE(text.size(), std::size_t{1048576 + 4});
+    QCOMPARE(text.size(), std::size_t{1048576 + 4} + summaryLine.size());
     QCOMPARE(QByteArray::fromStdString(text.substr(0, 26)), QByteArray("abcdefghijklmnopqrstuvwxyz"));
-    QCOMPARE(QByteArray::fromStdString(text.substr(text.size() - 4)), QByteArray("END\n"));
+    QCOMPARE(QByteArray::fromStdString(text.substr(text.size() - 4 - summaryLine.size())),
+             QByteArray::fromStdString("END\n" + summaryLine));
 }
 
 void BatchRunTest::missingConverterFailsEveryStep()
@@ -314,50 +393,142 @@ void BatchRunTest::missingConverterFailsEveryStep()
     const QString text = QString::fromStdString(results());
     QVERIFY2(text.startsWith(QStringLiteral("The converter could not be started: ")), qPrintable(text));
     QVERIFY(text.contains(missing));
-    QCOMPARE(text.count(QStringLiteral("\r\n")), 1);
-    QVERIFY(text.endsWith(QStringLiteral("\r\n")));
+    QCOMPARE(text.count(QStringLiteral("\r\n")), 2);  // named once, then the summary
+    QVERIFY(text.endsWith(summary(3, 0, 0, 0, 0, 3)));
 }
 
-void BatchRunTest::converterIsLookedUpBesideTheLauncherFirst()
+void BatchRunTest::converterFailuresAreCounted()
 {
-    const QString own = dir_->filePath(QStringLiteral("bin"));
-    const QString onPath = dir_->filePath(QStringLiteral("path dir"));
-    const QString name = QString::fromLatin1(kConverterProgramName);
-    QVERIFY(QDir().mkpath(own) && QDir().mkpath(onPath));
-    QVERIFY(QFile::copy(QStringLiteral(TREMCVT_STAND_IN_PATH), own + "/" + name));
-    QVERIFY(QFile::copy(QStringLiteral(TREMCVT_STAND_IN_PATH), onPath + "/" + name));
-
-    QCOMPARE(locateConverter(own, {onPath}).program, own + "/" + name);
-    QFile::setPermissions(own + "/" + name, QFile::ReadOwner | QFile::WriteOwner);  // not executable
-    QCOMPARE(locateConverter(own, {onPath}).program, onPath + "/" + name);
-    QVERIFY(QFile::remove(onPath + "/" + name));
-    const ConverterLocation none = locateConverter(own, {onPath});
-    QVERIFY(none.program.isEmpty());
-    QVERIFY(none.searched.contains(own + "/" + name));
-    QVERIFY(none.searched.contains(onPath));
+    startDialog("[system]\nnsta=1\n[sta0]\nname=KAM\n");
+    // The converter's codes for a failed connection, an unopened WIN file,
+    // an exception and a refused setting fail; problem counts do not.
+    const QList<QPair<QString, int>> runs = {{"a0", 255}, {"a1", 254}, {"a2", 253}, {"a3", 252},
+                                             {"a4", 3},   {"a5", 0},   {"a6", 250}};
+    QStringList files;
+    for (const auto& [name, code] : runs) {
+        writeFile(dir_->filePath(name), "text report " + name.toUtf8() + "\nexit " + QByteArray::number(code));
+        files << dir_->filePath(name);
+    }
+    convertFiles(files);
+    QCOMPARE(messages_.value(0).text, QStringLiteral("Операция завершена!\nОшибки = 4"));
+    // The reports of failed runs are merged all the same.
+    QString reports;
+    for (const auto& [name, code] : runs) reports += "report " + name + "\n";
+    QCOMPARE(QString::fromStdString(results()), reports + summary(7, 3, 0, 0, 4, 0));
 }
 
-void BatchRunTest::realConverterConvertsMinuteFiles()
+void BatchRunTest::stopRequestEndsTheBatchAfterTheRunningStep_data()
+{
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("Выход, Да") << "exit" << "Да";
+    QTest::newRow("Escape, Да") << "escape" << "Да";
+    QTest::newRow("close box, Да") << "close" << "Да";
+    QTest::newRow("Выход, Нет") << "exit" << "Нет";
+}
+
+void BatchRunTest::stopRequestEndsTheBatchAfterTheRunningStep()
+{
+    QFETCH(QString, trigger);
+    QFETCH(QString, answer);
+    const QString win = dir_->filePath(QStringLiteral("win"));
+    startDialog("[system]\nnsta=1\n[sta0]\nname=KAM\ndir=" + win.toUtf8() + "\n");
+    dialog_->show();
+    constexpr int kSteps = 6;
+    for (int i = 0; i < kSteps; ++i) {
+        writeFile(win + QStringLiteral("/100303020%1.00").arg(i), "text step " + QByteArray::number(i) + "\nsleep 250");
+    }
+    QStringList files;
+    for (int i = kSteps - 1; i >= 0; --i) files << win + QStringLiteral("/100303020%1.00").arg(i);
+
+    // While the third step runs, the operator asks to stop; the question is
+    // answered once it is open.
+    int questions = 0;
+    QString questionText, questionCaption;
+    QStringList questionButtons;
+    bool closeRefused = false;
+    QTimer poll;
+    poll.setInterval(20);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        QMessageBox* box = openStopQuestion();
+        if (!box || !box->isVisible()) return;
+        ++questions;
+        questionText = box->text();
+        questionCaption = box->windowTitle();
+        questionButtons.clear();
+        for (QAbstractButton* button : box->buttons()) questionButtons << button->text();
+        if (QAbstractButton* button = buttonWithText(box, answer)) button->click();
+    });
+    connect(control<QProgressBar>("ctl1006"), &QProgressBar::valueChanged, this, [&](int value) {
+        if (value != 2) return;
+        QTimer::singleShot(50, this, [&] {
+            if (trigger == "exit") {
+                QTest::mouseClick(control<QPushButton>("ctl1009"), Qt::LeftButton);
+            } else if (trigger == "escape") {
+                QTest::keyClick(control<QPushButton>("ctl1005"), Qt::Key_Escape);
+            } else {
+                closeRefused = !dialog_->close();
+            }
+            // A second press before the question opens asks nothing more.
+            QTest::mouseClick(control<QPushButton>("ctl1009"), Qt::LeftButton);
+            poll.start();
+        });
+    });
+    convertFiles(files);
+    poll.stop();
+
+    QCOMPARE(questions, 1);
+    QCOMPARE(questionText, QStringLiteral("Остановить конвертирование?"));
+    QCOMPARE(questionCaption, QCoreApplication::applicationName());
+    QCOMPARE(questionButtons.size(), 2);
+    QVERIFY(questionButtons.contains(QStringLiteral("Да")) && questionButtons.contains(QStringLiteral("Нет")));
+    if (trigger == "close") QVERIFY(closeRefused);
+    QVERIFY(dialog_->isVisible());
+    QCOMPARE(messages_.size(), 1);
+    QCOMPARE(messages_[0].text, QStringLiteral("Операция завершена!\nОшибки = 0"));
+
+    const bool stopped = answer == QStringLiteral("Да");
+    const int done = stopped ? 3 : kSteps;  // the running third step still ends
+    QCOMPARE(runLog().size(), done);
+    QString expected;
+    for (int i = 0; i < done; ++i) expected += QStringLiteral("step %1\n").arg(i);
+    if (stopped) {
+        expected += QStringLiteral("Steps: 6 (stopped, 3 left undone), files converted: 3, minutes missing: 0, "
+                                   "failed runs: 0 (time-outs: 0, converter failures: 0, not started: 0).\r\n");
+    } else {
+        expected += summary(kSteps, kSteps, 0, 0, 0, 0);
+    }
+    QCOMPARE(QString::fromStdString(results()), expected);
+    QVERIFY(!dialog_->batchRunning());
+
+    // The dialog takes its input again: "Выход" now closes it.
+    QTest::mouseClick(control<QPushButton>("ctl1009"), Qt::LeftButton);
+    QVERIFY(!dialog_->isVisible());
+}
+
+void BatchRunTest::prepareRealConversion(QString& database, QString& skip)
 {
 #ifndef TREMCVT_CONVERTER_PATH
-    QSKIP("TREMCVT_CONVERTER_PATH is not defined: the end-to-end batch needs the real converter");
+    skip = QStringLiteral("TREMCVT_CONVERTER_PATH is not defined: the end-to-end batch needs the real converter");
 #else
     const QString converter = QStringLiteral(TREMCVT_CONVERTER_PATH);
     const QString win = QStringLiteral(TREMCVT_SHARED_WIN_DIR);
     const QString sqlite = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
-    if (!QFileInfo(converter).isExecutable()) QSKIP(qPrintable("no converter at " + converter));
-    if (!QFileInfo::exists(win + "/10030302.00")) QSKIP(qPrintable("no WIN recordings in " + win));
-    if (sqlite.isEmpty()) QSKIP("the sqlite3 command is not installed");
+    if (!QFileInfo(converter).isExecutable()) skip = "no converter at " + converter;
+    if (!QFileInfo::exists(win + "/10030302.10")) skip = "no WIN recordings in " + win;
+    if (sqlite.isEmpty()) skip = QStringLiteral("the sqlite3 command is not installed");
+    if (!skip.isEmpty()) return;
 
     // A SQLite archive behind a private data source "TRZ".
-    const QString database = dir_->filePath(QStringLiteral("archive.db"));
+    database = dir_->filePath(QStringLiteral("archive.db"));
     QProcess create;
     create.setStandardInputFile(QStringLiteral(TREMCVT_SQLITE_SCHEMA));
     create.start(sqlite, {database});
     QVERIFY(create.waitForFinished() && create.exitCode() == 0);
     const QString anyLocation = QStringLiteral("'?") + QStringLiteral("?'");
-    QProcess::execute(sqlite, {database, "INSERT INTO SITECHAN (STA, CHAN, SPS, LCODE) VALUES ('KAM', 'HHZ', 100, " +
-                                             anyLocation + "), ('KAM', 'HHN', 100, " + anyLocation + ");"});
+    QCOMPARE(QProcess::execute(sqlite, {database, "INSERT INTO SITECHAN (STA, CHAN, SPS, LCODE) VALUES ('KAM', 'HHZ', "
+                                                  "100, " + anyLocation + "), ('KAM', 'HHN', 100, " + anyLocation + ");"}),
+             0);
     writeFile(dir_->filePath("odbc.ini"), "[TRZ]\nDriver=SQLite3\nDatabase=" + database.toUtf8() + "\n");
     qputenv("ODBCINI", dir_->filePath("odbc.ini").toLocal8Bit());
     qputenv("TREMCVT_SYSCONFDIR", dir_->path().toLocal8Bit());
@@ -369,6 +540,26 @@ void BatchRunTest::realConverterConvertsMinuteFiles()
                 "[sta0]\nname=KAM\na100=HHZ\na101=HHN\n"
                 "[DATABASE]\nODBC=TRZ\n[DATA]\nDIR=" + dir_->filePath("archive").toUtf8() + "\n");
     dialog_->setConverterProgram(converter);
+#endif
+}
+
+QString BatchRunTest::queryArchive(const QString& database, const QString& sql)
+{
+    QProcess query;
+    query.start(QStandardPaths::findExecutable(QStringLiteral("sqlite3")), {database, sql});
+    if (!query.waitForFinished()) return QStringLiteral("the query did not end");
+    return QString::fromUtf8(query.readAllStandardOutput()).trimmed();
+}
+
+#define TREMCVT_PREPARE_REAL_CONVERSION(database)                 \
+    QString database, skip_;                                       \
+    prepareRealConversion(database, skip_);                        \
+    if (QTest::currentTestFailed()) return;                        \
+    if (!skip_.isEmpty()) QSKIP(qPrintable(skip_))
+
+void BatchRunTest::realConverterConvertsMinuteFiles()
+{
+    TREMCVT_PREPARE_REAL_CONVERSION(database);
     control<QPushButton>("ctl1005")->click();
 
     const QString text = QString::fromStdString(results());
@@ -381,14 +572,44 @@ void BatchRunTest::realConverterConvertsMinuteFiles()
 
     QVERIFY2(!text.contains(QStringLiteral("error (")) || text.count(QStringLiteral("error (")) == 22,
              qPrintable(text));
+    QVERIFY2(text.endsWith(summary(11, 11, 0, 0, 0, 0)), qPrintable(text));
 
     // Eleven consecutive minutes continue one hour file per channel.
-    QProcess query;
-    query.start(sqlite, {database, "SELECT CH, TQTY FROM FILELIST ORDER BY CH;"});
-    QVERIFY(query.waitForFinished());
-    QCOMPARE(QString::fromUtf8(query.readAllStandardOutput()).trimmed(),
+    QCOMPARE(queryArchive(database, "SELECT CH, TQTY FROM FILELIST ORDER BY CH;"),
              QStringLiteral("HHN|660.0\nHHZ|660.0"));
-#endif
+}
+
+void BatchRunTest::realConverterWithoutDataSourceFailsEveryStep()
+{
+    TREMCVT_PREPARE_REAL_CONVERSION(database);
+    // The data source is gone: every run reports the failed connection and
+    // ends with its failure code.
+    writeFile(dir_->filePath("odbc.ini"), "[OTHER]\nDriver=SQLite3\nDatabase=" + database.toUtf8() + "\n");
+    control<QPushButton>("ctl1005")->click();
+
+    const QString text = QString::fromStdString(results());
+    QCOMPARE(messages_.value(0).text, QStringLiteral("Операция завершена!\nОшибки = 11"));
+    // The report has no "=": every later one is shown whole.
+    QCOMPARE(text.count(QStringLiteral("Connection error (ODBC: TRZ, USER: TRZ).")), 11);
+    QVERIFY2(text.endsWith(summary(11, 0, 0, 0, 11, 0)), qPrintable(text));
+    QCOMPARE(queryArchive(database, "SELECT COUNT(*) FROM FILELIST;"), QStringLiteral("0"));
+}
+
+void BatchRunTest::realConverterTakesPickedFilesInTimeOrder()
+{
+    TREMCVT_PREPARE_REAL_CONVERSION(database);
+    // Reported as a file dialog might: neither in list order nor rotated.
+    const QString win = QStringLiteral(TREMCVT_SHARED_WIN_DIR);
+    QStringList reported;
+    for (const char* minute : {"03", "01", "04", "00", "02"}) reported << win + "/10030302." + minute;
+    convertFiles(reported);
+
+    QCOMPARE(messages_.value(0).text, QStringLiteral("Операция завершена!\nОшибки = 0"));
+    QVERIFY(QString::fromStdString(results()).endsWith(summary(5, 5, 0, 0, 0, 0)));
+    // In time order the five minutes continue one file per channel; out of
+    // order an earlier minute would start a second file.
+    QCOMPARE(queryArchive(database, "SELECT CH, TQTY FROM FILELIST ORDER BY CH;"),
+             QStringLiteral("HHN|300.0\nHHZ|300.0"));
 }
 
 QTEST_MAIN(BatchRunTest)

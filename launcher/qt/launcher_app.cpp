@@ -1,10 +1,10 @@
-#include "launcher/launcher_app.h"
+#include "launcher/qt/launcher_app.h"
 
 #include <QApplication>
 #include <QPixmap>
 #include <QStringList>
 
-#include "launcher/launcher_dialog.h"
+#include "launcher/qt/launcher_dialog.h"
 
 namespace tremcvt {
 

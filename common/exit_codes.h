@@ -1,0 +1,27 @@
+// The converter's exit codes and how they travel as a process exit status:
+// the converter ends with them, the launcher reads them back to tell a run
+// that converted its file from one that did not.
+#pragma once
+
+namespace tremcvt {
+
+// Exit codes of a converter run besides 0 and the number of channel problems.
+inline constexpr int kExitConnectionFailed = -1;
+inline constexpr int kExitWinFileNotOpened = -2;
+inline constexpr int kExitException = -3;
+// A run refused because an argument or setting does not fit its field.
+inline constexpr int kExitArgumentTooLong = -4;
+
+// The largest problem count a POSIX exit status carries: an 8-bit status must
+// never wrap a count to 0 or into -1 ... -4 (255 ... 252).
+inline constexpr int kMaxPosixProblemCount = 250;
+
+// The exit code as a process exit status of this platform: unchanged on
+// Windows; elsewhere problem counts are clamped to kMaxPosixProblemCount.
+int processExitStatus(int exitCode);
+
+// The exit code that a process exit status stands for: unchanged on Windows;
+// elsewhere the statuses 252 ... 255 are the codes -4 ... -1.
+int exitCodeFromStatus(int status);
+
+}  // namespace tremcvt
