@@ -106,6 +106,16 @@ FileCallResult renameFile(const std::string& from, const std::string& to)
     return failedCall(to, "rename", error);
 }
 
+bool isTerminal(std::FILE* stream)
+{
+    if (stream == nullptr) return false;
+#ifdef _WIN32
+    return ::_isatty(::_fileno(stream)) != 0;
+#else
+    return ::isatty(::fileno(stream)) != 0;
+#endif
+}
+
 std::string currentDirectory()
 {
 #ifdef _WIN32

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -33,6 +34,10 @@ std::optional<std::uint64_t> freeSpace(const std::string& path);
 // Replaces the source of free-space figures (tests simulate a nearly full
 // disk with it); an empty function restores the file system's own figures.
 void setFreeSpaceSource(FreeSpaceSource source);
+
+// Whether a stream is an interactive terminal (progress is drawn in place
+// there, and written as plain lines elsewhere).
+bool isTerminal(std::FILE* stream);
 
 // The outcome of one file-system call of the writers and the archive. Each
 // such call passes a fault point (common/fault_injection.h).

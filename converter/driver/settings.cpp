@@ -105,6 +105,13 @@ SettingsResult tooLong(SettingsResult& result, std::string message)
 
 }  // namespace
 
+bool isConverterOption(std::string_view argument)
+{
+    for (const OptionPrefix& candidate : kOptionPrefixes)
+        if (startsWithIgnoringCase(argument, candidate.prefix)) return true;
+    return false;
+}
+
 SettingsResult gatherSettings(int argc, const char* const* argv)
 {
     SettingsResult result;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "common/exit_codes.h"
 #include "common/fixed_text.h"
@@ -49,6 +50,10 @@ struct SettingsResult {
     std::string message;  // what the caller prints (usage text or refusal), empty when ready
     int exitCode = 0;     // exit code for kUsage and kArgumentTooLong
 };
+
+// Whether an argument carries one of the converter's options ("odbc=",
+// "user=", "password=", "data=", "css=", matched without regard to case).
+bool isConverterOption(std::string_view argument);
 
 // Gathers the settings of one run. Prints nothing and touches no database;
 // with fewer than two arguments after the program name it reads no file.

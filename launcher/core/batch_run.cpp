@@ -17,15 +17,6 @@ std::string fileNameOf(const std::string& path)
     return std::filesystem::path(path).filename().string();
 }
 
-// Name order, the full path deciding between equal names.
-void sortByFileName(std::vector<std::string>& paths)
-{
-    std::stable_sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
-        const std::string nameA = fileNameOf(a), nameB = fileNameOf(b);
-        return nameA != nameB ? nameA < nameB : a < b;
-    });
-}
-
 }  // namespace
 
 BatchRun BatchRun::interval(BatchSettings settings, std::string dataDirectory, const StartTime& start,

@@ -1,5 +1,6 @@
 #include "launcher/core/win_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -70,6 +71,15 @@ std::optional<std::string> FindWinFile(std::string_view dataDirectory, const Min
         resultsText += "File open error (" + path + ").\r\n";
     }
     return std::nullopt;
+}
+
+void sortByFileName(std::vector<std::string>& paths)
+{
+    const auto nameOf = [](const std::string& path) { return std::filesystem::path(path).filename().string(); };
+    std::stable_sort(paths.begin(), paths.end(), [&](const std::string& a, const std::string& b) {
+        const std::string nameA = nameOf(a), nameB = nameOf(b);
+        return nameA != nameB ? nameA < nameB : a < b;
+    });
 }
 
 }  // namespace tremcvt

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tremcvt {
 
@@ -37,5 +38,9 @@ std::array<std::string, 3> winFileLayouts(std::string_view dataDirectory, const 
 // open adds "File open error (<path>).\r\n" to resultsText.
 std::optional<std::string> FindWinFile(std::string_view dataDirectory, const MinuteName& name,
                                        std::string& resultsText);
+
+// Files in the order of their names, which for WIN names by minute is time
+// order; the full path decides between equal names.
+void sortByFileName(std::vector<std::string>& paths);
 
 }  // namespace tremcvt

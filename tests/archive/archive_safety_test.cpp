@@ -34,17 +34,6 @@ protected:
         ConverterRunFixture::TearDown();
     }
 
-    // Replaces text in tremcvt.ini (the station list).
-    void editStationList(const std::string& from, const std::string& to)
-    {
-        const fs::path ini = tempDir->path() / "tremcvt.ini";
-        std::string text = test::readFile(ini);
-        const std::size_t at = text.find(from);
-        ASSERT_NE(at, std::string::npos) << from;
-        text.replace(at, from.size(), to);
-        ASSERT_TRUE(test::writeFile(ini, text));
-    }
-
     std::vector<std::string> archiveEntries() const
     {
         std::vector<std::string> entries;

@@ -1,7 +1,9 @@
 // The real converter over a fresh archive database (SQLite or PostgreSQL)
 // with a station list of two stations, KAM at 100 and LNG at 20 samples per
-// second, each with the channels BHZ and BHN, their SITECHAN rows, WIN files
-// made by the project's WIN writer, and the archive as tests compare it.
+// second, each with the channels BHZ and BHN (0xC1, 0xC2), their SITECHAN
+// rows, WIN files made by the project's WIN writer, and the archive as tests
+// compare it. KAM also names the channels of the real recordings (0xA100
+// HHZ and 0xA101 HHN, 100 samples per second).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -94,7 +96,9 @@ protected:
                 sitechan += std::string("insert into SITECHAN(STA,CHAN,SPS,LCODE) values('") + station + "','" +
                             c.component + "'," + std::to_string(sps) + ",'?\?');";
             }
+            if (i == 0) ini += "a100=HHZ\na101=HHN\n";
         }
+        sitechan += "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','HHZ',100,'?\?'),('KAM','HHN',100,'?\?');";
         ASSERT_TRUE(test::writeFile(tempDir->path() / "tremcvt.ini", ini));
         std::string error;
         ASSERT_TRUE(database->execute(sitechan, &error)) << error;
@@ -129,6 +133,17 @@ protected:
                                 const std::vector<std::pair<std::string, std::string>>& extra = {},
                                 long killAfterMicroseconds = 0, const std::vector<std::string>& runOptions = {})
     {
+        std::vector<std::string> arguments = {station, winFile};
+        arguments.insert(arguments.end(), runOptions.begin(), runOptions.end());
+        return run(TREMCVT_BINARY, arguments, extra, killAfterMicroseconds);
+    }
+
+    // A program of the project run as an operator runs it: in the directory
+    // of tremcvt.ini, with the archive's data source and the zone UTC.
+    test::ProcessResult run(const std::string& program, const std::vector<std::string>& arguments,
+                            const std::vector<std::pair<std::string, std::string>>& extra = {},
+                            long killAfterMicroseconds = 0)
+    {
         test::ProcessOptions process;
         process.environment = database->environment();
         process.environment.emplace_back("TZ", "UTC");
@@ -136,9 +151,7 @@ protected:
         process.environment.insert(process.environment.end(), extra.begin(), extra.end());
         process.workingDirectory = tempDir->path();
         process.killAfterMicroseconds = killAfterMicroseconds;
-        std::vector<std::string> arguments = {station, winFile};
-        arguments.insert(arguments.end(), runOptions.begin(), runOptions.end());
-        return test::runProgram(TREMCVT_BINARY, arguments, process);
+        return test::runProgram(program, arguments, process);
     }
 
     // A conversion that must go through without any failure.
@@ -149,6 +162,17 @@ protected:
             << when << ": " << fs::path(winFile).filename() << " exit " << run.exitStatus << " signal "
             << run.signal << "\n"
             << run.output << run.errorOutput;
+    }
+
+    // Replaces the first occurrence of a text in tremcvt.ini (the station list).
+    void editStationList(const std::string& from, const std::string& to)
+    {
+        const fs::path ini = tempDir->path() / "tremcvt.ini";
+        std::string text = test::readFile(ini);
+        const std::size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+        ASSERT_TRUE(test::writeFile(ini, text));
     }
 
     void resetArchive()

@@ -1,0 +1,159 @@
+#include "converter/batch/batch_options.h"
+
+#include <cctype>
+
+#include "common/calendar/calendar.h"
+#include "converter/driver/settings.h"
+
+namespace tremcvt {
+namespace {
+
+// Reads `digits` (min..max) decimal digits at text[at]; advances at.
+std::optional<int> readNumber(std::string_view text, std::size_t& at, std::size_t minDigits, std::size_t maxDigits)
+{
+    std::size_t count = 0;
+    int value = 0;
+    while (at < text.size() && count < maxDigits && std::isdigit(static_cast<unsigned char>(text[at]))) {
+        value = value * 10 + (text[at] - '0');
+        ++at;
+        ++count;
+    }
+    if (count < minDigits) return std::nullopt;
+    return value;
+}
+
+bool expect(std::string_view text, std::size_t& at, char c)
+{
+    if (at >= text.size() || text[at] != c) return false;
+    ++at;
+    return true;
+}
+
+int daysInMonth(int year, int month)
+{
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+bool validStart(const BatchStart& s)
+{
+    // The calendar counts seconds from 1970; the WIN names carry two-digit
+    // years of 1970 to 2069.
+    return s.year >= 1970 && s.year <= 2069 && s.month >= 1 && s.month <= 12 && s.day >= 1 &&
+           s.day <= daysInMonth(s.year, s.month) && s.hour >= 0 && s.hour <= 23 && s.minute >= 0 && s.minute <= 59;
+}
+
+bool isFlag(std::string_view argument) { return argument.size() > 2 && argument.substr(0, 2) == "--"; }
+
+}  // namespace
+
+std::optional<BatchStart> parseBatchStart(std::string_view text)
+{
+    BatchStart s;
+    std::size_t at = 0;
+    std::optional<int> a, b, c, hour, minute;
+    if ((a = readNumber(text, at, 4, 4)) && expect(text, at, '-')) {
+        // YYYY-MM-DDTHH:MM
+        s.year = *a;
+        if (!(b = readNumber(text, at, 2, 2)) || !expect(text, at, '-') || !(c = readNumber(text, at, 2, 2)) ||
+            !expect(text, at, 'T'))
+            return std::nullopt;
+        s.month = *b;
+        s.day = *c;
+    } else {
+        // DD/MM/YYYY HH:MM
+        at = 0;
+        if (!(a = readNumber(text, at, 1, 2)) || !expect(text, at, '/') || !(b = readNumber(text, at, 1, 2)) ||
+            !expect(text, at, '/') || !(c = readNumber(text, at, 4, 4)) || !expect(text, at, ' '))
+            return std::nullopt;
+        s.day = *a;
+        s.month = *b;
+        s.year = *c;
+    }
+    if (!(hour = readNumber(text, at, 1, 2)) || !expect(text, at, ':') || !(minute = readNumber(text, at, 2, 2)) ||
+        at != text.size())
+        return std::nullopt;
+    s.hour = *hour;
+    s.minute = *minute;
+    if (!validStart(s)) return std::nullopt;
+    return s;
+}
+
+bool isIntervalText(std::string_view text)
+{
+    std::size_t at = 0;
+    return readNumber(text, at, 1, 3) && expect(text, at, ' ') && readNumber(text, at, 1, 3) &&
+           expect(text, at, ':') && readNumber(text, at, 1, 3) && at == text.size();
+}
+
+std::vector<std::string> readFileList(std::string_view text)
+{
+    std::vector<std::string> files;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.find_first_not_of(" \t") != std::string_view::npos) files.emplace_back(line);
+        start = end + 1;
+    }
+    return files;
+}
+
+BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
+{
+    BatchOptionsResult result;
+    auto refuse = [&](std::string why) {
+        result.message = "tremcvt_batch: " + why + "\n" + kBatchUsageText;
+        return result;
+    };
+    if (arguments.size() < 2) return refuse("too few arguments");
+    BatchOptions o;
+    o.station = arguments[0];
+    if (o.station.empty() || isFlag(o.station) || isConverterOption(o.station))
+        return refuse("the first argument must be the station code");
+
+    std::size_t next = 1;
+    if (arguments[1] == "--files") {
+        for (next = 2; next < arguments.size(); ++next) {
+            const std::string& a = arguments[next];
+            if (isFlag(a) || isConverterOption(a)) break;
+            o.files.push_back(a);
+        }
+        if (o.files.empty()) return refuse("--files names no file");
+    } else if (arguments[1] == "--files-from") {
+        if (arguments.size() < 3 || arguments[2].empty()) return refuse("--files-from names no list");
+        o.filesFrom = arguments[2];
+        next = 3;
+    } else {
+        if (arguments.size() < 4) return refuse("an interval batch needs DIR, START and INTERVAL");
+        o.interval = true;
+        o.directory = arguments[1];
+        const std::optional<BatchStart> start = parseBatchStart(arguments[2]);
+        if (!start) return refuse("bad START \"" + arguments[2] + "\" (DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM)");
+        o.start = *start;
+        if (!isIntervalText(arguments[3])) return refuse("bad INTERVAL \"" + arguments[3] + "\" (DDD HH:MM)");
+        o.intervalText = arguments[3];
+        next = 4;
+    }
+
+    for (; next < arguments.size(); ++next) {
+        const std::string& a = arguments[next];
+        if (a == "--full-reports") {
+            o.fullReports = true;
+        } else if (a == "--keep-going") {
+            o.stopOnError = false;
+        } else if (a == "--stop-on-error") {
+            o.stopOnError = true;
+        } else if (isConverterOption(a)) {
+            o.converterOptions.push_back(a);
+        } else {
+            return refuse("unknown option \"" + a + "\"");
+        }
+    }
+    result.options = std::move(o);
+    return result;
+}
+
+}  // namespace tremcvt

@@ -1,0 +1,78 @@
+// The command line of tremcvt_batch:
+//   tremcvt_batch STATION DIR START INTERVAL [converter options] [batch flags]
+//   tremcvt_batch STATION --files FILE... | --files-from LIST|-  [the same]
+// START is DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM, INTERVAL is DDD HH:MM (the
+// launcher's "time" and "timeqty"). Converter options are those of tremcvt
+// (odbc=, user=, password=, data=, css=, ...); the batch flags are
+// --full-reports, --keep-going (the default) and --stop-on-error.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tremcvt {
+
+// Exit codes of the batch program, besides the converter's own -1 (255 on
+// POSIX) for a connection that cannot be made.
+inline constexpr int kBatchExitOk = 0;
+inline constexpr int kBatchExitMissingFiles = 1;  // some minutes had no WIN file; the rest was stored
+inline constexpr int kBatchExitUsage = 2;         // the command line was refused; nothing was touched
+inline constexpr int kBatchExitFailures = 3;      // some files failed (open, catalogue write, CSS write)
+
+inline constexpr const char* kBatchUsageText =
+    "usage: tremcvt_batch STATION DIR START INTERVAL [options]\n"
+    "       tremcvt_batch STATION --files FILE... [options]\n"
+    "       tremcvt_batch STATION --files-from LIST|- [options]\n"
+    "  START     DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM (the first minute)\n"
+    "  INTERVAL  DDD HH:MM (days, hours, minutes)\n"
+    "  options   odbc=DSN user=NAME password=WORD data=DIR css=WFDISC (as tremcvt)\n"
+    "            --full-reports  every report whole\n"
+    "            --keep-going    go on after a failed file (the default)\n"
+    "            --stop-on-error stop at the first failed file\n";
+
+struct BatchStart {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+};
+
+struct BatchOptions {
+    std::string station;
+    // Interval batch: every minute from start for intervalText.
+    bool interval = false;
+    std::string directory;
+    BatchStart start;
+    std::string intervalText;
+    // Chosen files (in the order given, or read from a list).
+    std::vector<std::string> files;
+    std::string filesFrom;  // "-" for standard input; empty when not given
+    // Options handed to every conversion as tremcvt takes them.
+    std::vector<std::string> converterOptions;
+    bool fullReports = false;
+    bool stopOnError = false;
+};
+
+struct BatchOptionsResult {
+    std::optional<BatchOptions> options;
+    std::string message;  // why the command line was refused
+};
+
+// A start minute in either accepted form; nothing when it is not one.
+std::optional<BatchStart> parseBatchStart(std::string_view text);
+
+// Whether text has the interval's shape: days, a blank, hours, a colon and
+// minutes, each one to three digits.
+bool isIntervalText(std::string_view text);
+
+// arguments without the program name.
+BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments);
+
+// The files of a list, one path per line; blank lines are skipped and a
+// trailing carriage return is dropped.
+std::vector<std::string> readFileList(std::string_view text);
+
+}  // namespace tremcvt
