@@ -224,11 +224,14 @@ TEST_P(CatalogueTest, StartsNewFileAfterGapOrFullPeriod)
         double firstSeconds;  // length of the existing file
         double gap;           // seconds between its end and the new data
         std::size_t expectedRows;
+        double nextRate = 100.0;  // of the new data
     } cases[] = {
         {"two sample intervals", 60, 0.02, 2},
         {"gap before the file's end", 60, -0.02, 2},
         {"file of exactly one period", 3600, 0.0, 2},
         {"file just short of a period", 3590, 0.0, 1},
+        // Samples at another rate would shift every later time in the file.
+        {"another sampling rate", 60, 0.0, 2, 50.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -236,9 +239,9 @@ TEST_P(CatalogueTest, StartsNewFileAfterGapOrFullPeriod)
         fs::remove_all(dataDir);
         fs::create_directories(dataDir);
         const auto first = makeSamples(static_cast<std::size_t>(c.firstSeconds * 100), 4);
-        const auto next = makeSamples(6000, 5);
+        const auto next = makeSamples(static_cast<std::size_t>(60 * c.nextRate), 5);
         ASSERT_EQ(store("KAM", "BHN", kHour, first), kResultOk) << archive.lastDiagnostics();
-        ASSERT_EQ(store("KAM", "BHN", kHour + c.firstSeconds + c.gap, next), kResultOk)
+        ASSERT_EQ(store("KAM", "BHN", kHour + c.firstSeconds + c.gap, next, c.nextRate), kResultOk)
             << archive.lastDiagnostics();
         const auto r = rows();
         ASSERT_EQ(r.size(), c.expectedRows);
