@@ -35,9 +35,9 @@ run_suite() {
 run_suite build
 # The SQLite3 ODBC driver leaks a little inside its own SQLConnect; the
 # suppression needs full unwinding, since the driver has no frame pointers.
-# The crash-point tests try every fourth fault point there: the normal
+# The crash-point tests try every tenth fault point there: the normal
 # build has tried them all.
-TREMCVT_CRASH_POINT_STRIDE=4 \
+TREMCVT_CRASH_POINT_STRIDE=10 \
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS="suppressions=$root/tests/support/lsan-odbc.supp:fast_unwind_on_malloc=0:print_suppressions=0" \
   run_suite build-asan -DTREMCVT_SANITIZE=ON -DTREMCVT_BUILD_BENCH=OFF

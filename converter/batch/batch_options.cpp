@@ -35,7 +35,7 @@ int daysInMonth(int year, int month)
     return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
 }
 
-bool validStart(const BatchStart& s)
+bool validStart(const StartTime& s)
 {
     // The calendar counts seconds from 1970; the WIN names carry two-digit
     // years of 1970 to 2069.
@@ -47,9 +47,9 @@ bool isFlag(std::string_view argument) { return argument.size() > 2 && argument.
 
 }  // namespace
 
-std::optional<BatchStart> parseBatchStart(std::string_view text)
+std::optional<StartTime> parseBatchStart(std::string_view text)
 {
-    BatchStart s;
+    StartTime s;
     std::size_t at = 0;
     std::optional<int> a, b, c, hour, minute;
     if ((a = readNumber(text, at, 4, 4)) && expect(text, at, '-')) {
@@ -130,7 +130,7 @@ BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
         if (arguments.size() < 4) return refuse("an interval batch needs DIR, START and INTERVAL");
         o.interval = true;
         o.directory = arguments[1];
-        const std::optional<BatchStart> start = parseBatchStart(arguments[2]);
+        const std::optional<StartTime> start = parseBatchStart(arguments[2]);
         if (!start) return refuse("bad START \"" + arguments[2] + "\" (DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM)");
         o.start = *start;
         if (!isIntervalText(arguments[3])) return refuse("bad INTERVAL \"" + arguments[3] + "\" (DDD HH:MM)");

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "launcher/core/time_texts.h"
+
 namespace tremcvt {
 
 // Exit codes of the batch program, besides the converter's own -1 (255 on
@@ -32,20 +34,12 @@ inline constexpr const char* kBatchUsageText =
     "            --keep-going    go on after a failed file (the default)\n"
     "            --stop-on-error stop at the first failed file\n";
 
-struct BatchStart {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-};
-
 struct BatchOptions {
     std::string station;
     // Interval batch: every minute from start for intervalText.
     bool interval = false;
     std::string directory;
-    BatchStart start;
+    StartTime start;
     std::string intervalText;
     // Chosen files (in the order given, or read from a list).
     std::vector<std::string> files;
@@ -62,7 +56,7 @@ struct BatchOptionsResult {
 };
 
 // A start minute in either accepted form; nothing when it is not one.
-std::optional<BatchStart> parseBatchStart(std::string_view text);
+std::optional<StartTime> parseBatchStart(std::string_view text);
 
 // Whether text has the interval's shape: days, a blank, hours, a colon and
 // minutes, each one to three digits.

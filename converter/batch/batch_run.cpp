@@ -114,10 +114,8 @@ std::optional<std::vector<PlannedFile>> planFiles(const BatchOptions& options, s
 {
     std::vector<PlannedFile> plan;
     if (options.interval) {
-        const StartTime start{options.start.year, options.start.month, options.start.day, options.start.hour,
-                              options.start.minute};
         const int steps = intervalStepCount(options.intervalText);
-        double t = startSeconds(start);
+        double t = startSeconds(options.start);
         for (int i = 0; i < steps; ++i, t += 60.0) {
             MinuteName name;
             if (!minuteName(t, name)) break;

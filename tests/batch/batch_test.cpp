@@ -53,7 +53,7 @@ TEST(BatchOptions, StartIntervalAndListForms)
     struct StartCase {
         const char* text;
         bool valid;
-        BatchStart expected;
+        StartTime expected;
     };
     const StartCase starts[] = {
         {"03/03/2010 02:00", true, {2010, 3, 3, 2, 0}},
@@ -69,7 +69,7 @@ TEST(BatchOptions, StartIntervalAndListForms)
         {"03/03/2010 02:00x", false, {}},
     };
     for (const StartCase& c : starts) {
-        const std::optional<BatchStart> parsed = parseBatchStart(c.text);
+        const std::optional<StartTime> parsed = parseBatchStart(c.text);
         ASSERT_EQ(parsed.has_value(), c.valid) << c.text;
         if (!parsed) continue;
         EXPECT_EQ(parsed->year, c.expected.year) << c.text;
