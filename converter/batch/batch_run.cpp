@@ -109,43 +109,64 @@ private:
     Clock::time_point shown_ = Clock::now();
 };
 
-// The files of the batch, in the order they are converted.
-std::optional<std::vector<PlannedFile>> planFiles(const BatchOptions& options, std::string& message)
-{
-    std::vector<PlannedFile> plan;
-    if (options.interval) {
-        const int steps = intervalStepCount(options.intervalText);
-        double t = startSeconds(options.start);
-        for (int i = 0; i < steps; ++i, t += 60.0) {
-            MinuteName name;
-            if (!minuteName(t, name)) break;
-            plan.push_back(PlannedFile{std::string(), name});
+// The files of the batch, in the order they are converted: an interval's
+// minutes are made one at a time (a year of them needs no list), chosen
+// files are held in name order.
+class FilePlan {
+public:
+    // Nothing, with the reason in message, when a list cannot be read.
+    static std::optional<FilePlan> make(const BatchOptions& options, std::string& message)
+    {
+        FilePlan plan;
+        if (options.interval) {
+            plan.interval_ = true;
+            plan.first_ = startSeconds(options.start);
+            plan.count_ = intervalStepCount(options.intervalText);
+            return plan;
         }
+        plan.files_ = options.files;
+        if (!options.filesFrom.empty()) {
+            std::string text;
+            if (options.filesFrom == "-") {
+                text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+            } else {
+                std::ifstream list(options.filesFrom, std::ios::binary);
+                if (!list) {
+                    message = "tremcvt_batch: cannot read the list " + options.filesFrom + "\n";
+                    return std::nullopt;
+                }
+                std::ostringstream all;
+                all << list.rdbuf();
+                text = all.str();
+            }
+            plan.files_ = readFileList(text);
+        }
+        // Name order is the time order of WIN files by minute, whatever
+        // order they were given in: out of order, minutes would fragment the
+        // archive.
+        sortByFileName(plan.files_);
+        plan.count_ = static_cast<int>(plan.files_.size());
         return plan;
     }
-    std::vector<std::string> files = options.files;
-    if (!options.filesFrom.empty()) {
-        std::string text;
-        if (options.filesFrom == "-") {
-            text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        } else {
-            std::ifstream list(options.filesFrom, std::ios::binary);
-            if (!list) {
-                message = "tremcvt_batch: cannot read the list " + options.filesFrom + "\n";
-                return std::nullopt;
-            }
-            std::ostringstream all;
-            all << list.rdbuf();
-            text = all.str();
-        }
-        files = readFileList(text);
+
+    int count() const { return count_; }
+
+    // File number i (from 0); a minute that no date forms is skipped as if
+    // its file were missing.
+    PlannedFile at(int i) const
+    {
+        if (!interval_) return PlannedFile{files_[static_cast<std::size_t>(i)], std::nullopt};
+        MinuteName name;
+        if (!minuteName(first_ + 60.0 * i, name)) return PlannedFile{};
+        return PlannedFile{std::string(), name};
     }
-    // Name order is the time order of WIN files by minute, whatever order
-    // they were given in: out of order, minutes would fragment the archive.
-    sortByFileName(files);
-    for (std::string& file : files) plan.push_back(PlannedFile{std::move(file), std::nullopt});
-    return plan;
-}
+
+private:
+    bool interval_ = false;
+    double first_ = 0.0;
+    int count_ = 0;
+    std::vector<std::string> files_;
+};
 
 // Whether the conversion hit a database that went away: a failed connection
 // test, or failures that a connection test now confirms.
@@ -179,7 +200,7 @@ int runBatch(const BatchOptions& options, std::FILE* out, std::FILE* err)
 {
     const Clock::time_point started = Clock::now();
     std::string message;
-    const std::optional<std::vector<PlannedFile>> plan = planFiles(options, message);
+    const std::optional<FilePlan> plan = FilePlan::make(options, message);
     if (!plan) {
         std::fputs(message.c_str(), err);
         return kBatchExitUsage;
@@ -205,12 +226,18 @@ int runBatch(const BatchOptions& options, std::FILE* out, std::FILE* err)
     }
 
     BatchSummary summary;
-    summary.files = static_cast<int>(plan->size());
+    summary.files = plan->count();
     OutputMerger merger;
     Progress progress(err, summary.files);
     bool connectionGone = false;
     int done = 0;
-    for (PlannedFile file : *plan) {
+    for (int i = 0; i < plan->count(); ++i) {
+        PlannedFile file = plan->at(i);
+        if (!file.minute && file.path.empty()) {
+            summary.missing.push_back("minute " + std::to_string(i + 1) + " of the interval (no date)");
+            ++done;
+            continue;
+        }
         if (file.minute) {
             std::string lookup;
             const std::optional<std::string> found = FindWinFile(options.directory, *file.minute, lookup);
