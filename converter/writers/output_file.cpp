@@ -95,8 +95,9 @@ OutputFile::OutputFile(const std::string& path, Mode mode) : path_(path)
         fail("open");
         return;
     }
-    const int flags = mode == Mode::CreateTruncate ? O_WRONLY | O_CREAT | O_TRUNC
+    const int flags = mode == Mode::CreateTruncate   ? O_WRONLY | O_CREAT | O_TRUNC
                       : mode == Mode::ExistingUpdate ? O_RDWR
+                      : mode == Mode::ReadOnly       ? O_RDONLY
                                                      : O_WRONLY;
     // Readable by everyone as the process's umask allows, like the other
     // files of a data centre's archive; only the owner may write.
@@ -149,6 +150,7 @@ std::int64_t OutputFile::size()
 bool OutputFile::fail(const char* call)
 {
     const int error = errno;
+    error_ = error;
     failure_ = path_ + ": " + call + ": " + std::strerror(error);
     return false;
 }

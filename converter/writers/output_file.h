@@ -15,6 +15,7 @@ public:
         CreateTruncate,  // create or truncate, owner read and write
         ExistingOnly,    // open an existing file for writing, never create
         ExistingUpdate,  // open an existing file for reading and writing
+        ReadOnly,        // open an existing file for reading only
     };
 
     OutputFile() = default;
@@ -49,6 +50,9 @@ public:
     // What the last failed call was, for the operator: "<path>: <call>:
     // <system message>". Empty while nothing failed.
     const std::string& failure() const { return failure_; }
+    // The system's error number of the last failed call, 0 while nothing
+    // failed (ENOENT after an open tells a missing file from other failures).
+    int error() const { return error_; }
 
 private:
     // Keeps errno of a failed call in failure_; always returns false.
@@ -57,6 +61,7 @@ private:
     int fd_ = -1;
     std::string path_;
     std::string failure_;
+    int error_ = 0;
 };
 
 // Sample bytes as stored on disk: little-endian float32.
