@@ -1,0 +1,534 @@
+// Storing channels into SDS day files with libmseed. libmseed packs and
+// parses records in memory only: every file-system call goes through the
+// writers' OutputFile and the platform layer, so each passes a fault point.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+#include <libmseed.h>
+
+#include "common/paths.h"
+#include "common/platform.h"
+#include "converter/writers/mseed_writer.h"
+#include "converter/writers/output_file.h"
+
+namespace tremcvt {
+namespace {
+
+using detail::OutputFile;
+
+constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
+constexpr int kRecordLength = static_cast<int>(kMseedRecordLength);
+constexpr int kBigEndian = 1;
+constexpr int kMaxSequenceNumber = 999999;
+// Steim-2 holds differences of at most 30 bits.
+constexpr std::int64_t kSteim2Limit = std::int64_t{1} << 29;
+constexpr std::size_t kMaxLibraryMessages = 1024;
+
+static_assert(HPTMODULUS == kMicrosecondsPerSecond, "libmseed times are taken as microseconds");
+
+// ---- libmseed's messages ----------------------------------------------------
+// libmseed reports through a log function; nothing below the driver prints,
+// so its messages are kept and handed on as the reason of a failure.
+std::string& libraryMessages()
+{
+    static std::string messages;
+    return messages;
+}
+
+void keepLibraryMessage(char* message) noexcept
+{
+    if (message == nullptr) return;
+    try {
+        std::string& kept = libraryMessages();
+        if (kept.size() >= kMaxLibraryMessages) return;
+        std::string text(message);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        if (!kept.empty()) kept += "; ";
+        kept += text;
+    } catch (...) {
+        // Out of memory while keeping a message: the failure is reported
+        // without it.
+    }
+}
+
+// libmseed's value for "no byte order or encoding forced".
+constexpr int kNotForced = -1;
+
+// Sets up libmseed for one store: its messages are kept, and records are
+// packed in the byte order asked for and read as their headers say, whatever
+// the environment variables that libmseed also honours would force.
+void prepareLibrary()
+{
+    libraryMessages().clear();
+    ms_loginit(keepLibraryMessage, nullptr, keepLibraryMessage, nullptr);
+    MS_PACKHEADERBYTEORDER(kNotForced);
+    MS_PACKDATABYTEORDER(kNotForced);
+    MS_UNPACKHEADERBYTEORDER(kNotForced);
+    MS_UNPACKDATABYTEORDER(kNotForced);
+    MS_UNPACKENCODINGFORMAT(kNotForced);
+}
+
+std::string libraryFailure(const std::string& what)
+{
+    const std::string& messages = libraryMessages();
+    return messages.empty() ? what : what + " (libmseed: " + messages + ")";
+}
+
+// ---- libmseed records as owned objects --------------------------------------
+struct RecordDeleter {
+    void operator()(MSRecord* record) const noexcept { msr_free(&record); }
+};
+using RecordPointer = std::unique_ptr<MSRecord, RecordDeleter>;
+
+// A record packed from samples that belong to the caller: msr_free would free
+// them, so they are handed back before the record goes.
+class PackingRecord {
+public:
+    PackingRecord() : record_(msr_init(nullptr)) {}
+    ~PackingRecord()
+    {
+        if (record_) record_->datasamples = nullptr;
+    }
+    PackingRecord(const PackingRecord&) = delete;
+    PackingRecord& operator=(const PackingRecord&) = delete;
+
+    MSRecord* get() const { return record_.get(); }
+
+private:
+    RecordPointer record_;
+};
+
+struct StreamCodes {
+    std::string network;
+    std::string station;
+    std::string channel;
+};
+
+struct RecordSink {
+    std::vector<char>* out;
+    bool failed = false;
+};
+
+void appendRecord(char* record, int length, void* sinkData) noexcept
+{
+    auto* sink = static_cast<RecordSink*>(sinkData);
+    if (sink->failed || length <= 0) return;
+    try {
+        sink->out->insert(sink->out->end(), record, record + length);
+    } catch (...) {
+        sink->failed = true;
+    }
+}
+
+bool steim2CanHold(const std::int32_t* samples, std::size_t count)
+{
+    for (std::size_t i = 1; i < count; ++i) {
+        const std::int64_t difference = std::int64_t{samples[i]} - std::int64_t{samples[i - 1]};
+        if (difference < -kSteim2Limit || difference >= kSteim2Limit) return false;
+    }
+    return true;
+}
+
+struct Outcome {
+    int code = kWriterSuccess;
+    std::string reason;
+
+    bool ok() const { return code == kWriterSuccess; }
+};
+
+Outcome failed(int code, std::string reason) { return {code, std::move(reason)}; }
+
+// Packs the samples into 512-byte records appended to out, the first starting
+// at start. Each call starts afresh (no compression history from earlier
+// data), so the records of one stretch of samples depend on those samples
+// only. Steim-2 where it can hold every difference; otherwise, still exact,
+// 32-bit integers.
+Outcome packRecords(const StreamCodes& codes, std::int64_t start, double rate, const std::int32_t* samples,
+                    std::size_t count, std::vector<char>& out)
+{
+    if (count == 0) return {};
+    PackingRecord packing;
+    MSRecord* record = packing.get();
+    if (record == nullptr) return failed(kOutOfMemory, "out of memory while packing records");
+    std::snprintf(record->network, sizeof record->network, "%s", codes.network.c_str());
+    std::snprintf(record->station, sizeof record->station, "%s", codes.station.c_str());
+    record->location[0] = '\0';
+    std::snprintf(record->channel, sizeof record->channel, "%s", codes.channel.c_str());
+    record->dataquality = 'D';
+    record->starttime = start;
+    record->samprate = rate;
+    record->datasamples = const_cast<std::int32_t*>(samples);
+    record->numsamples = static_cast<std::int64_t>(count);
+    record->sampletype = 'i';
+    record->encoding = steim2CanHold(samples, count) ? DE_STEIM2 : DE_INT32;
+    record->reclen = kRecordLength;
+    record->byteorder = kBigEndian;
+    record->sequence_number = 1;
+
+    RecordSink sink{&out};
+    std::int64_t packed = 0;
+    const int records = msr_pack(record, appendRecord, &sink, &packed, 1, 0);
+    if (sink.failed) return failed(kOutOfMemory, "out of memory while packing records");
+    if (records < 0 || packed != static_cast<std::int64_t>(count))
+        return failed(kFileOpenError, libraryFailure("the samples cannot be packed into records"));
+    return {};
+}
+
+// ---- the records of a day file ------------------------------------------------
+struct StoredRecord {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    std::int64_t start = 0;  // first sample
+    std::int64_t last = 0;   // last sample
+    std::int64_t sampleCount = 0;
+    double rate = 0.0;
+    int sequenceNumber = 0;
+};
+
+std::int64_t offsetOfSample(std::int64_t index, double rate)
+{
+    return std::llround(static_cast<double>(index) * static_cast<double>(kMicrosecondsPerSecond) / rate);
+}
+
+bool parseRecord(std::vector<char>& bytes, std::size_t offset, int lengthHint, StoredRecord& out)
+{
+    const std::size_t available = std::min<std::size_t>(bytes.size() - offset, INT_MAX);
+    MSRecord* parsed = nullptr;
+    const int status = msr_parse(bytes.data() + offset, static_cast<int>(available), &parsed, lengthHint, 0, 0);
+    const RecordPointer record(parsed);
+    if (status != MS_NOERROR || !record || record->reclen <= 0 ||
+        static_cast<std::size_t>(record->reclen) > available)
+        return false;
+    out.offset = offset;
+    out.length = static_cast<std::size_t>(record->reclen);
+    out.start = record->starttime;
+    out.sampleCount = record->samplecnt;
+    out.rate = record->samprate;
+    out.sequenceNumber = record->sequence_number;
+    out.last = out.start;
+    if (out.rate > 0.0 && out.sampleCount > 0) out.last = out.start + offsetOfSample(out.sampleCount - 1, out.rate);
+    return true;
+}
+
+// Every record of the file, in file order. False with the reason when some
+// part of it is not a miniSEED record.
+bool parseDayFile(std::vector<char>& bytes, const std::string& path, std::vector<StoredRecord>& records,
+                  std::string& reason)
+{
+    for (std::size_t offset = 0; offset < bytes.size();) {
+        StoredRecord record;
+        if (!parseRecord(bytes, offset, 0, record)) {
+            reason = libraryFailure(path + ": not a miniSEED day file (no record can be read at byte " +
+                                    std::to_string(offset) + ")");
+            return false;
+        }
+        records.push_back(record);
+        offset += record.length;
+    }
+    return true;
+}
+
+// The integer samples of one stored record; false when it holds none that can
+// be repacked (text, floating-point or undecodable data).
+bool decodeSamples(const std::vector<char>& bytes, const StoredRecord& stored, std::vector<std::int32_t>& samples)
+{
+    // Decoding may swap the record's bytes in place: it works on a copy.
+    std::vector<char> copy(bytes.begin() + static_cast<std::ptrdiff_t>(stored.offset),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(stored.offset + stored.length));
+    MSRecord* parsed = nullptr;
+    const int status = msr_parse(copy.data(), static_cast<int>(copy.size()), &parsed, static_cast<int>(copy.size()), 1, 0);
+    const RecordPointer record(parsed);
+    if (status != MS_NOERROR || !record || record->sampletype != 'i' || record->datasamples == nullptr ||
+        record->numsamples != stored.sampleCount)
+        return false;
+    const auto* values = static_cast<const std::int32_t*>(record->datasamples);
+    samples.assign(values, values + record->numsamples);
+    return true;
+}
+
+void setSequenceNumber(char* record, int number)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%06d", number);
+    std::memcpy(record, text, 6);
+}
+
+int nextSequenceNumber(int number) { return number >= kMaxSequenceNumber || number < 1 ? 1 : number + 1; }
+
+// ---- building the new day file ---------------------------------------------------
+struct NewData {
+    const StreamCodes* codes;
+    std::int64_t start;
+    int sps;
+    const std::int32_t* samples;
+    std::size_t count;
+
+    std::int64_t last() const { return start + offsetOfSample(static_cast<std::int64_t>(count) - 1, sps); }
+    // Samples closer than this to one another are the same instant.
+    std::int64_t halfInterval() const { return kMicrosecondsPerSecond / (2 * sps); }
+};
+
+// The whole file: the old bytes with the new records after them, numbered on
+// from the last record.
+Outcome appended(const std::vector<char>& old, int lastSequenceNumber, const NewData& data, std::vector<char>& out)
+{
+    out = old;
+    const std::size_t firstNew = out.size();
+    const Outcome packed = packRecords(*data.codes, data.start, data.sps, data.samples, data.count, out);
+    if (!packed.ok()) return packed;
+    int number = lastSequenceNumber;
+    for (std::size_t at = firstNew; at < out.size(); at += kMseedRecordLength) {
+        number = nextSequenceNumber(number);
+        setSequenceNumber(out.data() + at, number);
+    }
+    return {};
+}
+
+// A run of whole records for the new file: one stored record kept as it is,
+// or records packed here.
+struct Piece {
+    std::int64_t start = 0;
+    const char* bytes = nullptr;
+    std::size_t length = 0;
+    std::size_t recordLength = 0;
+};
+
+// The new data in place of every stored sample within half a sample interval
+// of its span, records in time order, numbered from 1.
+Outcome rebuilt(const std::vector<char>& old, const std::vector<StoredRecord>& records, const NewData& data,
+                std::vector<char>& out)
+{
+    const std::int64_t low = data.start - data.halfInterval();
+    const std::int64_t high = data.last() + data.halfInterval();
+    std::deque<std::vector<char>> packedRuns;
+    std::vector<Piece> pieces;
+    const auto addPacked = [&](std::int64_t start, double rate, const std::int32_t* samples,
+                               std::size_t count) -> Outcome {
+        if (count == 0) return {};
+        packedRuns.emplace_back();
+        const Outcome packed = packRecords(*data.codes, start, rate, samples, count, packedRuns.back());
+        if (packed.ok())
+            pieces.push_back({start, packedRuns.back().data(), packedRuns.back().size(), kMseedRecordLength});
+        return packed;
+    };
+
+    for (const StoredRecord& record : records) {
+        const bool waveform = record.rate > 0.0 && record.sampleCount > 0;
+        if (!waveform || record.last < low || record.start > high) {
+            pieces.push_back({record.start, old.data() + record.offset, record.length, record.length});
+            continue;
+        }
+        if (record.start >= low && record.last <= high) continue;  // wholly replaced
+        // Partly covered: what lies outside the new span is packed anew.
+        std::vector<std::int32_t> samples;
+        if (!decodeSamples(old, record, samples))
+            return failed(kFileOpenError, libraryFailure("a record partly covered by the new data at byte " +
+                                                         std::to_string(record.offset) +
+                                                         " holds no integer samples to keep"));
+        std::size_t before = 0;
+        while (before < samples.size() && record.start + offsetOfSample(static_cast<std::int64_t>(before), record.rate) < low)
+            ++before;
+        std::size_t after = before;
+        while (after < samples.size() && record.start + offsetOfSample(static_cast<std::int64_t>(after), record.rate) <= high)
+            ++after;
+        Outcome kept = addPacked(record.start, record.rate, samples.data(), before);
+        if (!kept.ok()) return kept;
+        kept = addPacked(record.start + offsetOfSample(static_cast<std::int64_t>(after), record.rate), record.rate,
+                         samples.data() + after, samples.size() - after);
+        if (!kept.ok()) return kept;
+    }
+    const Outcome added = addPacked(data.start, data.sps, data.samples, data.count);
+    if (!added.ok()) return added;
+
+    std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.start < b.start; });
+    std::size_t total = 0;
+    for (const Piece& piece : pieces) total += piece.length;
+    out.clear();
+    out.reserve(total);
+    int number = 0;
+    for (const Piece& piece : pieces) {
+        for (std::size_t at = 0; at < piece.length; at += piece.recordLength) {
+            const std::size_t begin = out.size();
+            out.insert(out.end(), piece.bytes + at, piece.bytes + at + piece.recordLength);
+            number = nextSequenceNumber(number);
+            setSequenceNumber(out.data() + begin, number);
+        }
+    }
+    return {};
+}
+
+// ---- the files -------------------------------------------------------------------
+// Reads the whole day file; exists is false (and the outcome success) when
+// there is none.
+Outcome readDayFile(const std::string& path, std::vector<char>& bytes, bool& exists)
+{
+    OutputFile file(path, OutputFile::Mode::ReadOnly);
+    if (!file.isOpen()) {
+        exists = false;
+        if (file.error() == ENOENT) return {};
+        return failed(kFileOpenError, file.failure());
+    }
+    exists = true;
+    const std::int64_t size = file.size();
+    if (size < 0) return failed(kFileOpenError, file.failure());
+    bytes.resize(static_cast<std::size_t>(size));
+    if (size > 0 && !file.readAllAt(bytes.data(), bytes.size(), 0)) return failed(kFileOpenError, file.failure());
+    // Nothing was written through this descriptor: a failure to close it
+    // changes nothing on disk.
+    file.close();
+    return {};
+}
+
+// Writes the new day file beside the old one and renames it over that one.
+Outcome replaceDayFile(const std::string& directory, const std::string& name, const std::vector<char>& bytes)
+{
+    const std::string path = joinPath(directory, name);
+    // A fixed name: a temporary file that an interrupted store left behind is
+    // taken over by the next store of the same day. The leading dot keeps it
+    // out of the day-file patterns that SDS readers look for.
+    const std::string temporary = joinPath(directory, "." + name + ".tmp");
+    OutputFile file(temporary, OutputFile::Mode::CreateTruncate);
+    if (!file.isOpen()) return failed(kFileOpenError, file.failure());
+    const bool written = file.writeAll(bytes.data(), bytes.size());
+    std::string reason = file.failure();
+    const bool closed = file.close();
+    if (!written || !closed) {
+        if (reason.empty()) reason = file.failure();
+        removeFile(temporary);
+        return failed(kFileOpenError, reason);
+    }
+    const FileCallResult renamed = renameFile(temporary, path);
+    if (!renamed) {
+        removeFile(temporary);
+        return failed(kFileOpenError, renamed.reason);
+    }
+    return {};
+}
+
+// Makes the year, network, station and channel directories of a day file.
+// The root itself is never made: a missing one (an unmounted archive disk)
+// fails the first of them.
+Outcome makeChannelDirectories(const std::string& channelDirectory)
+{
+    constexpr int kLevelsBelowRoot = 4;
+    std::filesystem::path levels[kLevelsBelowRoot];
+    std::filesystem::path dir{channelDirectory};
+    for (int i = kLevelsBelowRoot - 1; i >= 0; --i, dir = dir.parent_path()) levels[i] = dir;
+    for (const std::filesystem::path& level : levels) {
+        const FileCallResult made = makeDirectory(level.string());
+        if (!made) return failed(kFileOpenError, made.reason);
+    }
+    return {};
+}
+
+Outcome storeDay(const std::string& directory, const std::string& name, const NewData& data)
+{
+    const std::string path = joinPath(directory, name);
+    std::vector<char> old;
+    bool exists = false;
+    Outcome outcome = readDayFile(path, old, exists);
+    if (!outcome.ok()) return outcome;
+
+    std::vector<char> next;
+    if (old.empty()) {
+        outcome = packRecords(*data.codes, data.start, data.sps, data.samples, data.count, next);
+        if (!outcome.ok()) return outcome;
+        return replaceDayFile(directory, name, next);
+    }
+
+    // The last record is the latest one in a file that this writer keeps; a
+    // file of other record lengths is read whole to find it.
+    StoredRecord last;
+    bool haveLast = old.size() % kMseedRecordLength == 0 &&
+                    parseRecord(old, old.size() - kMseedRecordLength, kRecordLength, last) &&
+                    last.length == kMseedRecordLength;
+    std::vector<StoredRecord> records;
+    if (!haveLast) {
+        std::string reason;
+        if (!parseDayFile(old, path, records, reason)) return failed(kFileOpenError, reason);
+        last = records.back();
+    }
+    if (data.start - last.last > data.halfInterval()) {
+        outcome = appended(old, last.sequenceNumber, data, next);
+    } else {
+        std::string reason;
+        if (records.empty() && !parseDayFile(old, path, records, reason)) return failed(kFileOpenError, reason);
+        outcome = rebuilt(old, records, data, next);
+    }
+    if (!outcome.ok()) return outcome;
+    return replaceDayFile(directory, name, next);
+}
+
+std::int32_t integerSample(float value)
+{
+    if (std::isnan(value)) return 0;
+    if (value >= 2147483648.0f) return INT32_MAX;
+    if (value <= -2147483648.0f) return INT32_MIN;
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+bool mseedOutputAvailable() { return true; }
+
+MseedStoreResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network)
+{
+    MseedStoreResult result;
+    try {
+        if (trace.samples.empty()) return result;
+        const StreamCodes codes{std::string(network), trace.station.str(), trace.component.str()};
+        if (checkMseedCodes(codes.network, codes.station, codes.channel) != MseedCodeCheck::kValid) {
+            result.code = kFileOpenError;
+            result.reason = "the codes " + codes.network + "." + codes.station + "." + codes.channel +
+                            " cannot stand in a miniSEED record";
+            return result;
+        }
+        const std::vector<SdsDayPiece> days = splitAtUtcMidnights(trace.startTime, trace.sps, trace.samples.size());
+        if (days.empty()) {
+            result.code = kFileOpenError;
+            result.reason = "a rate of " + std::to_string(trace.sps) +
+                            " samples per second or this start time cannot be written as miniSEED";
+            return result;
+        }
+        std::vector<std::int32_t> samples(trace.samples.size());
+        std::transform(trace.samples.begin(), trace.samples.end(), samples.begin(), integerSample);
+
+        prepareLibrary();
+        for (const SdsDayPiece& day : days) {
+            const std::string directory =
+                sdsChannelDirectory(root, codes.network, codes.station, codes.channel, day.year);
+            const std::string name = sdsDayFileName(codes.network, codes.station, codes.channel, day.year, day.dayOfYear);
+            result.dayFilePath = joinPath(directory, name);
+            Outcome outcome = makeChannelDirectories(directory);
+            if (outcome.ok())
+                outcome = storeDay(directory, name,
+                                   {&codes, day.startMicroseconds, trace.sps, samples.data() + day.firstSample,
+                                    day.sampleCount});
+            if (!outcome.ok()) {
+                result.code = outcome.code;
+                result.reason = outcome.reason;
+                return result;
+            }
+        }
+        result.dayFilePath.clear();
+        return result;
+    } catch (const std::bad_alloc&) {
+        result.code = kOutOfMemory;
+        result.reason = "out of memory while storing miniSEED records";
+    } catch (const std::length_error&) {
+        result.code = kOutOfMemory;
+        result.reason = "out of memory while storing miniSEED records";
+    }
+    return result;
+}
+
+}  // namespace tremcvt
