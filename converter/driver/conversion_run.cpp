@@ -7,12 +7,14 @@
 
 #include "common/profile.h"
 #include "converter/archive/archive_database.h"
+#include "converter/driver/mseed_output.h"
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 #include "converter/driver/station_list.h"
 #include "converter/win/win_decoder.h"
 #include "converter/win/win_reader.h"
 #include "converter/writers/css_writer.h"
+#include "converter/writers/mseed_writer.h"
 #include "converter/writers/trz_writer.h"
 
 namespace tremcvt {
@@ -211,7 +213,9 @@ ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatab
         reader.close();
 
         const std::vector<std::string> dataFileNames = completeChannels(table, settings);
-        if (settings.cssOutput)
+        if (settings.mseedOutput)
+            outcome.unstoredChannels += writeMseedOutput(table, settings, report);
+        else if (settings.cssOutput)
             writeCss(table, settings, report, outcome);
         else
             archiveChannels(table, dataFileNames, settings, database, report, outcome);
@@ -237,6 +241,11 @@ int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* e
         return gathered.exitCode;
     }
     const ConverterSettings& settings = gathered.settings;
+    if (settings.mseedOutput && !mseedOutputAvailable()) {
+        report.write(kMseedUnavailableText);
+        return kExitMseedUnavailable;
+    }
+    report.write(gathered.outputNotice);
 
     ArchiveDatabase database;
     for (const DatabaseParameter& parameter : databaseParameters(settings))

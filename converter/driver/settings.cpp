@@ -11,7 +11,7 @@
 namespace tremcvt {
 namespace {
 
-enum class Option { kOdbc, kUser, kPassword, kData, kCss, kCount };
+enum class Option { kOdbc, kUser, kPassword, kData, kCss, kMseed, kCount };
 
 struct OptionPrefix {
     std::string_view prefix;
@@ -21,7 +21,7 @@ struct OptionPrefix {
 // Compared in this order; the first prefix that matches takes the argument.
 constexpr OptionPrefix kOptionPrefixes[] = {
     {"odbc=", Option::kOdbc},   {"user=", Option::kUser}, {"password=", Option::kPassword},
-    {"data=", Option::kData},   {"css=", Option::kCss},
+    {"data=", Option::kData},   {"css=", Option::kCss},   {"mseed=", Option::kMseed},
 };
 
 std::string_view argumentText(const char* argument)
@@ -131,11 +131,13 @@ SettingsResult gatherSettings(int argc, const char* const* argv)
     // Every argument, the station code and the path included, may carry an
     // option; a later argument with the same prefix replaces an earlier one.
     std::optional<std::string_view> given[static_cast<int>(Option::kCount)];
+    int givenAt[static_cast<int>(Option::kCount)] = {};
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argumentText(argv[i]);
         for (const OptionPrefix& candidate : kOptionPrefixes) {
             if (startsWithIgnoringCase(argument, candidate.prefix)) {
                 given[static_cast<int>(candidate.option)] = argument.substr(candidate.prefix.size());
+                givenAt[static_cast<int>(candidate.option)] = i;
                 break;
             }
         }
@@ -153,6 +155,19 @@ SettingsResult gatherSettings(int argc, const char* const* argv)
         if (!s.css.assign(*value(Option::kCss)))
             return tooLong(result, commandLineTooLong("css", s.css.kMaxLength));
         s.cssOutput = true;  // chosen by the presence of "css=", even with an empty path
+    }
+    if (value(Option::kMseed)) {
+        if (!s.mseed.assign(*value(Option::kMseed)))
+            return tooLong(result, commandLineTooLong("mseed", s.mseed.kMaxLength));
+        s.mseedOutput = true;
+    }
+    if (s.cssOutput && s.mseedOutput) {
+        // Both outputs replace the TRZ archive: the later argument wins.
+        const bool mseedLater = givenAt[static_cast<int>(Option::kMseed)] > givenAt[static_cast<int>(Option::kCss)];
+        s.cssOutput = !mseedLater;
+        s.mseedOutput = mseedLater;
+        result.outputNotice = mseedLater ? "Output: miniSEED (mseed= given after css=).\n"
+                                         : "Output: CSS (css= given after mseed=).\n";
     }
 
     s.iniPath = fileIn(currentDirectory(), "tremcvt.ini");
@@ -173,6 +188,7 @@ SettingsResult gatherSettings(int argc, const char* const* argv)
     makeNative(s.winPath);
     makeNative(s.data);
     makeNative(s.css);
+    makeNative(s.mseed);
     return result;
 }
 

@@ -30,6 +30,9 @@ struct ConverterSettings {
     FixedText<512> data;
     FixedText<1024> css;
     bool cssOutput = false;
+    // Root of the SDS archive that miniSEED output goes to ("mseed=").
+    FixedText<512> mseed;
+    bool mseedOutput = false;
     int useTend = 0;
     // tremcvt.ini of the current directory; the station list is read from it
     // for the whole run.
@@ -48,6 +51,9 @@ struct SettingsResult {
     SettingsStatus status = SettingsStatus::kReady;
     ConverterSettings settings;
     std::string message;  // what the caller prints (usage text or refusal), empty when ready
+    // When both "css=" and "mseed=" are given: which of the two the run
+    // writes, for the report. Empty otherwise.
+    std::string outputNotice;
     int exitCode = 0;     // exit code for kUsage and kArgumentTooLong
 };
 

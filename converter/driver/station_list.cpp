@@ -10,6 +10,10 @@ namespace {
 // The station list is read with buffers of this size.
 constexpr std::size_t kStationListBuffer = 1024;
 
+// Network codes are read into a buffer far longer than any code, so that an
+// over-long one is refused rather than cut to a valid-looking length.
+constexpr std::size_t kNetworkBuffer = 64;
+
 constexpr std::size_t kComponentMaxLength = decltype(ChannelTrace::component)::kMaxLength;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
@@ -21,6 +25,19 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
             return false;
     }
     return true;
+}
+
+// The section "sta%d" of the first station whose name equals stationCode,
+// empty when none does. Later sections of the same name are never consulted.
+std::string stationSection(const std::string& iniPath, std::string_view stationCode)
+{
+    const int stationCount = readProfileInt("system", "nsta", 1, iniPath);
+    for (int j = 0; j < stationCount; ++j) {
+        std::string section = "sta" + std::to_string(j);
+        const std::string name = readProfileString(section, "name", "", kStationListBuffer, iniPath);
+        if (equalsIgnoringCase(name, stationCode)) return section;
+    }
+    return std::string();
 }
 
 }  // namespace
@@ -39,23 +56,27 @@ ComponentLookup lookupComponent(const std::string& iniPath, std::string_view sta
     const std::string key = channelKey(channelId);
     result.component = key;
 
-    const int stationCount = readProfileInt("system", "nsta", 1, iniPath);
-    for (int j = 0; j < stationCount; ++j) {
-        const std::string section = "sta" + std::to_string(j);
-        const std::string name = readProfileString(section, "name", "", kStationListBuffer, iniPath);
-        if (!equalsIgnoringCase(name, stationCode)) continue;
-        // The first section of the station decides, whether it has the key or not.
-        std::string value = readProfileString(section, key, "", kStationListBuffer, iniPath);
-        if (value.empty()) return result;
-        if (value.size() > kComponentMaxLength) {
-            result.tooLong = true;
-            return result;
-        }
-        result.component = std::move(value);
-        result.found = true;
+    // The first section of the station decides, whether it has the key or not.
+    const std::string section = stationSection(iniPath, stationCode);
+    if (section.empty()) return result;
+    std::string value = readProfileString(section, key, "", kStationListBuffer, iniPath);
+    if (value.empty()) return result;
+    if (value.size() > kComponentMaxLength) {
+        result.tooLong = true;
         return result;
     }
+    result.component = std::move(value);
+    result.found = true;
     return result;
+}
+
+std::string lookupNetwork(const std::string& iniPath, std::string_view stationCode)
+{
+    const std::string section = stationSection(iniPath, stationCode);
+    std::string network;
+    if (!section.empty()) network = readProfileString(section, "net", "", kNetworkBuffer, iniPath);
+    if (network.empty()) network = readProfileString("system", "net", "", kNetworkBuffer, iniPath);
+    return network.empty() ? std::string(kDefaultNetworkCode) : network;
 }
 
 int runIniCheck(ChannelTable& table, std::string_view stationCode, const std::string& iniPath, RunReport& out)

@@ -29,6 +29,16 @@ struct ComponentLookup {
     bool tooLong = false;
 };
 
+// The network code of miniSEED output when the station list names none.
+inline constexpr const char* kDefaultNetworkCode = "XX";
+
+// The network code of a station for miniSEED output: "net" in the first
+// section whose name equals stationCode (ignoring case), else "net" in
+// [system], else kDefaultNetworkCode. An empty value counts as not given.
+// The value comes as written (up to 63 characters); whether it fits a record
+// is the caller's check.
+std::string lookupNetwork(const std::string& iniPath, std::string_view stationCode);
+
 // The key of a channel number: lower-case hexadecimal, no leading zeros.
 std::string channelKey(std::uint16_t channelId);
 
