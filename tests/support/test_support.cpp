@@ -81,6 +81,40 @@ std::string readFile(const std::filesystem::path& path)
     return text.str();
 }
 
+Tree treeOf(const std::filesystem::path& dir)
+{
+    Tree tree;
+    if (!std::filesystem::exists(dir)) return tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+        const std::string name = std::filesystem::relative(entry.path(), dir).generic_string();
+        if (entry.is_directory())
+            tree[name + "/"];
+        else
+            tree[name] = readFile(entry.path());
+    }
+    return tree;
+}
+
+std::vector<std::string> treeDifferences(const Tree& expected, const Tree& actual)
+{
+    std::vector<std::string> result;
+    for (const auto& [name, bytes] : expected) {
+        const auto other = actual.find(name);
+        if (other == actual.end()) {
+            result.push_back("missing: " + name);
+        } else if (other->second != bytes) {
+            std::size_t at = 0;
+            while (at < bytes.size() && at < other->second.size() && bytes[at] == other->second[at]) ++at;
+            result.push_back(name + " differs from byte " + std::to_string(at) + " (expected " +
+                             std::to_string(bytes.size()) + " bytes, found " + std::to_string(other->second.size()) +
+                             ")");
+        }
+    }
+    for (const auto& [name, bytes] : actual)
+        if (expected.find(name) == expected.end()) result.push_back("unexpected: " + name);
+    return result;
+}
+
 ProcessResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options)
 {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -41,6 +42,17 @@ private:
 bool writeFile(const std::filesystem::path& path, std::string_view contents);
 // The whole file; empty when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
+
+// Every entry below a directory by its path relative to it ("/" separators):
+// a regular file with its bytes, a directory as a name ending in "/" with no
+// contents. Empty when the directory does not exist.
+using Tree = std::map<std::string, std::string>;
+Tree treeOf(const std::filesystem::path& dir);
+
+// The entries that differ between two trees, each named with the first
+// differing byte, so that a failure says what is wrong without printing
+// binary files. Empty when the trees are equal.
+std::vector<std::string> treeDifferences(const Tree& expected, const Tree& actual);
 
 struct ProcessResult {
     bool started = false;      // false: the program could not be run at all

@@ -116,46 +116,6 @@ std::string floatBytes(const std::vector<std::int32_t>& samples)
     return bytes;
 }
 
-// Every regular file below dir, by path relative to dir, with its bytes;
-// directories appear as entries ending in "/" with no contents.
-using Tree = std::map<std::string, std::string>;
-
-Tree treeOf(const fs::path& dir)
-{
-    Tree tree;
-    if (!fs::exists(dir)) return tree;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        const std::string name = fs::relative(entry.path(), dir).generic_string();
-        if (entry.is_directory())
-            tree[name + "/"];
-        else
-            tree[name] = readFile(entry.path());
-    }
-    return tree;
-}
-
-// The entries that differ, each with the first differing byte, so that a
-// failure names what is wrong without printing binary files.
-std::vector<std::string> differences(const Tree& expected, const Tree& actual)
-{
-    std::vector<std::string> result;
-    for (const auto& [name, bytes] : expected) {
-        const auto other = actual.find(name);
-        if (other == actual.end()) {
-            result.push_back("missing: " + name);
-        } else if (other->second != bytes) {
-            std::size_t at = 0;
-            while (at < bytes.size() && at < other->second.size() && bytes[at] == other->second[at]) ++at;
-            result.push_back(name + " differs from byte " + std::to_string(at) + " (expected " +
-                             std::to_string(bytes.size()) + " bytes, found " + std::to_string(other->second.size()) +
-                             ")");
-        }
-    }
-    for (const auto& [name, bytes] : actual)
-        if (expected.find(name) == expected.end()) result.push_back("unexpected: " + name);
-    return result;
-}
-
 // The output directory as one run should leave it: the wfdisc file with the
 // lines of every channel in table order, and the ".w" file of every channel
 // (a later channel of the same name replaces an earlier one's file).
@@ -323,7 +283,7 @@ TEST_P(CssRunTest, WritesOneWfdiscLineAndOneDataFilePerChannelAndNothingElse)
         EXPECT_EQ(run.exitStatus, 0);
 
         const Tree expected = below(c.outputDir, expectedOutput(c.wfdiscName, channels));
-        EXPECT_EQ(differences(expected, treeOf(c.belowDataDir ? dataDir : outRoot)), std::vector<std::string>{});
+        EXPECT_EQ(treeDifferences(expected, treeOf(c.belowDataDir ? dataDir : outRoot)), std::vector<std::string>{});
         // The TRZ archive is not touched: nothing else below the data
         // directory and no catalogue row.
         if (!c.belowDataDir) {
@@ -356,12 +316,12 @@ TEST_P(CssRunTest, LaterRunsRewriteTheWfdiscFileAndTheirOwnDataFilesFromScratch)
     ASSERT_TRUE(run.exited) << run.errorOutput;
     EXPECT_EQ(run.output, kCleanChecks);
     const Tree afterFirst = expectedOutput("run.wfdisc", first);
-    EXPECT_EQ(differences(afterFirst, treeOf(outDir)), std::vector<std::string>{});
+    EXPECT_EQ(treeDifferences(afterFirst, treeOf(outDir)), std::vector<std::string>{});
 
     // The same conversion again leaves the same bytes.
     run = convert("KAM", firstWin, css);
     EXPECT_EQ(run.output, kCleanChecks);
-    EXPECT_EQ(differences(afterFirst, treeOf(outDir)), std::vector<std::string>{});
+    EXPECT_EQ(treeDifferences(afterFirst, treeOf(outDir)), std::vector<std::string>{});
 
     // Another file to the same wfdisc path: the wfdisc file describes only
     // that run's channel; the earlier ".w" files stay as they were.
@@ -369,7 +329,7 @@ TEST_P(CssRunTest, LaterRunsRewriteTheWfdiscFileAndTheirOwnDataFilesFromScratch)
     EXPECT_EQ(run.output, kCleanChecks);
     Tree afterSecond = expectedOutput("run.wfdisc", second);
     for (const ExpectedChannel& c : first) afterSecond[dataFileName(c)] = floatBytes(c.samples);
-    EXPECT_EQ(differences(afterSecond, treeOf(outDir)), std::vector<std::string>{});
+    EXPECT_EQ(treeDifferences(afterSecond, treeOf(outDir)), std::vector<std::string>{});
     EXPECT_EQ(treeOf(dataDir), Tree{});
     EXPECT_EQ(filelistRows(), 0u);
 }
@@ -392,7 +352,7 @@ TEST_P(CssRunTest, ChannelsWithTheSameNameAndStartShareTheLaterChannelsDataFile)
     ASSERT_EQ(name, "0-10301506072009-KAM-BHZ.w");
     const Tree expected = {{"same.wfdisc", wfdiscLine(channels[0]) + wfdiscLine(channels[1])},
                            {name, floatBytes(channels[1].samples)}};
-    EXPECT_EQ(differences(expected, treeOf(outRoot)), std::vector<std::string>{});
+    EXPECT_EQ(treeDifferences(expected, treeOf(outRoot)), std::vector<std::string>{});
 }
 
 TEST_P(CssRunTest, OutputThatCannotBeWrittenIsReportedAndLeavesNothing)
@@ -431,9 +391,9 @@ TEST_P(CssRunTest, OutputThatCannotBeWrittenIsReportedAndLeavesNothing)
         EXPECT_EQ(run.output, kCleanChecks + "CSS write error (" + c.reportedPath + ")\n");
         // The exit code counts channel problems only.
         EXPECT_EQ(run.exitStatus, 0);
-        EXPECT_EQ(differences(outBefore, treeOf(outRoot)), std::vector<std::string>{});
-        EXPECT_EQ(differences(dataBefore, treeOf(dataDir)), std::vector<std::string>{});
-        EXPECT_EQ(differences(workBefore, treeOf(workDir)), std::vector<std::string>{});
+        EXPECT_EQ(treeDifferences(outBefore, treeOf(outRoot)), std::vector<std::string>{});
+        EXPECT_EQ(treeDifferences(dataBefore, treeOf(dataDir)), std::vector<std::string>{});
+        EXPECT_EQ(treeDifferences(workBefore, treeOf(workDir)), std::vector<std::string>{});
         EXPECT_EQ(filelistRows(), 0u);
     }
 }
@@ -459,7 +419,7 @@ TEST_P(CssRunTest, ComponentThatCannotStandInAFileNameWritesNoDataFile)
                            {"a/b/", ""},
                            {"a/b/0-07080905032009-X-/", ""},
                            {"a/b/up.wfdisc", wfdiscLine(channels[0])}};
-    EXPECT_EQ(differences(expected, treeOf(outRoot)), std::vector<std::string>{});
+    EXPECT_EQ(treeDifferences(expected, treeOf(outRoot)), std::vector<std::string>{});
     for (const auto& [name, bytes] : treeOf(tempDir->path())) EXPECT_FALSE(name.ends_with(".w")) << name;
 }
 
@@ -561,7 +521,7 @@ TEST_P(CssRunTest, RealRecordingsGiveTheSamplesThatWindumpReports)
         ASSERT_TRUE(run.exited) << run.errorOutput;
         EXPECT_EQ(run.output, kCleanChecks);
         EXPECT_EQ(run.exitStatus, 0);
-        EXPECT_EQ(differences(expectedOutput("rec.wfdisc", channels), treeOf(outDir)), std::vector<std::string>{});
+        EXPECT_EQ(treeDifferences(expectedOutput("rec.wfdisc", channels), treeOf(outDir)), std::vector<std::string>{});
     }
     EXPECT_EQ(treeOf(dataDir), Tree{});
     EXPECT_EQ(filelistRows(), 0u);
