@@ -229,4 +229,42 @@ TEST_F(SettingsTest, OverLongValuesAreRefusedNamingTheArgument)
     }
 }
 
+TEST_F(SettingsTest, MseedOptionSelectsMiniSeedAndTheLaterOfCssAndMseedWins)
+{
+    struct Case {
+        std::vector<std::string> args;
+        bool cssOutput, mseedOutput;
+        std::string mseed, css, notice;
+    };
+    const Case cases[] = {
+        {{"KAM", "a", "mseed=/sds"}, false, true, "/sds", "", ""},
+        {{"KAM", "a", "MSEED=sds\\arc", "mseed=/x", "mSeEd=/y"}, false, true, "/y", "", ""},
+        {{"KAM", "a", "mseed="}, false, true, "", "", ""},
+        {{"KAM", "a", "mseedx=/sds", "mseed"}, false, false, "", "", ""},
+        {{"KAM", "a", "css=/w.wfdisc", "mseed=/sds"}, false, true, "/sds", "/w.wfdisc",
+         "Output: miniSEED (mseed= given after css=).\n"},
+        {{"KAM", "a", "mseed=/sds", "css=/w.wfdisc"}, true, false, "/sds", "/w.wfdisc",
+         "Output: CSS (css= given after mseed=).\n"},
+        // a later css= wins over a mseed= between two css=
+        {{"KAM", "a", "css=/1", "mseed=/sds", "CSS=/2"}, true, false, "/sds", "/2",
+         "Output: CSS (css= given after mseed=).\n"},
+        // the station code and the path are examined as options too
+        {{"mseed=a", "css=/b"}, true, false, "a", "/b", "Output: CSS (css= given after mseed=).\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const SettingsResult r = gather(c.args);
+        ASSERT_EQ(r.status, SettingsStatus::kReady);
+        EXPECT_EQ(r.settings.cssOutput, c.cssOutput);
+        EXPECT_EQ(r.settings.mseedOutput, c.mseedOutput);
+        EXPECT_EQ(r.settings.mseed, native(c.mseed));
+        EXPECT_EQ(r.settings.css, native(c.css));
+        EXPECT_EQ(r.outputNotice, c.notice);
+    }
+    const SettingsResult tooLong = gather({"KAM", "a", "mseed=" + std::string(512, 'a')});
+    EXPECT_EQ(tooLong.status, SettingsStatus::kArgumentTooLong);
+    EXPECT_EQ(tooLong.message, "Argument too long (mseed, at most 511 characters).\n");
+    EXPECT_EQ(gather({"KAM", "a", "mseed=" + std::string(511, 'a')}).status, SettingsStatus::kReady);
+}
+
 }  // namespace

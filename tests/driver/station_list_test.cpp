@@ -113,4 +113,28 @@ TEST_F(StationListTest, IniCheckReportsMissingComponentsAndFillsRecords)
     EXPECT_EQ(problems, 0);
 }
 
+TEST_F(StationListTest, NetworkComesFromTheStationSectionThenTheSystemSectionThenXX)
+{
+    struct Case { std::string ini; const char* station; const char* network; };
+    const Case cases[] = {
+        {"", "KAM", "XX"},  // no tremcvt.ini at all
+        {kTwoStations, "KAM", "XX"},
+        {"[system]\nnet=JP\n[sta0]\nname=KAM\n", "kam", "JP"},
+        {"[system]\nnsta=2\nnet=JP\n[sta0]\nname=ABC\nnet=II\n[sta1]\nname=KAM\nNET=bo\n", "KAM", "bo"},
+        {"[system]\nnsta=2\nnet=JP\n[sta0]\nname=ABC\nnet=II\n[sta1]\nname=KAM\n", "KAM", "JP"},
+        {"[system]\nnet=JP\n[sta0]\nname=KAM\nnet=\n", "KAM", "JP"},  // empty counts as not given
+        // only the first section of the station is read
+        {"[system]\nnsta=2\n[sta0]\nname=KAM\n[sta1]\nname=KAM\nnet=II\n", "KAM", "XX"},
+        // a station the list does not name takes the system's network
+        {"[system]\nnet=JP\n[sta0]\nname=ABC\nnet=II\n", "KAM", "JP"},
+        // over-long codes come back whole, for the caller to refuse
+        {"[system]\nnet=NETWORK\n", "KAM", "NETWORK"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ini);
+        if (c.ini.empty()) fs::remove(ini_); else writeIni(c.ini);
+        EXPECT_EQ(lookupNetwork(ini_, c.station), c.network);
+    }
+}
+
 }  // namespace
