@@ -1,0 +1,583 @@
+// The tremcvt program writing miniSEED into an SDS archive, as an operator
+// runs it with "mseed=": the real binary, a SQLite archive database, the real
+// recordings and WIN files made by the project's WIN writer. Every day file
+// is read back with libmseed's own reader and compared, sample by sample,
+// with the channels as the project's decoder reads the WIN files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "converter/win/channel_table.h"
+#include "converter/win/win_decoder.h"
+#include "converter/win/win_reader.h"
+#include "tests/support/test_support.h"
+#include "tests/writers/mseed_read_back.h"
+#include "tools/winwriter/win_writer.h"
+
+#ifndef TREMCVT_BINARY
+#error "TREMCVT_BINARY must name the converter program"
+#endif
+#ifndef TREMCVT_SHARED_WIN_DIR
+#error "TREMCVT_SHARED_WIN_DIR must name the folder of real WIN recordings"
+#endif
+
+namespace tremcvt::test {
+namespace {
+
+namespace fs = std::filesystem;
+using mseed_test::readDayFile;
+
+const std::string kSeparator = "============================================================\n";
+const std::string kCleanChecks = kSeparator + "Checking INI-file\n" + kSeparator + "Checking SITECHAN\n" + kSeparator;
+
+double utc(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    return static_cast<double>(::timegm(&tm));
+}
+
+std::int64_t micro(double seconds) { return static_cast<std::int64_t>(seconds) * 1000000; }
+
+std::string hexKey(unsigned id)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", id);
+    return text;
+}
+
+// A channel as the decoder delivers it, its samples as the integers they are.
+struct DecodedChannel {
+    unsigned id = 0;
+    double start = 0;
+    int sps = 0;
+    std::vector<std::int32_t> samples;
+};
+
+std::vector<DecodedChannel> decodeWin(const fs::path& file)
+{
+    ChannelTable table;
+    WinFileReader reader;
+    EXPECT_TRUE(reader.open(file.string())) << file;
+    std::vector<std::uint8_t> body;
+    for (WinReadStatus status = reader.next(body); status != WinReadStatus::End; status = reader.next(body)) {
+        if (status == WinReadStatus::Block || !body.empty()) decodeSecondBlock(body.data(), body.size(), table);
+        if (status == WinReadStatus::Truncated) break;
+    }
+    std::vector<DecodedChannel> channels;
+    for (const ChannelTrace& trace : table) {
+        DecodedChannel channel{trace.channelId, trace.startTime, trace.sps, {}};
+        for (const float sample : trace.samples)
+            channel.samples.push_back(static_cast<std::int32_t>(static_cast<double>(sample)));
+        channels.push_back(std::move(channel));
+    }
+    return channels;
+}
+
+class MseedRunTest : public ArchiveDatabaseFixture {
+protected:
+    void SetUp() override
+    {
+        ArchiveDatabaseFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        workDir = tempDir->path() / "work";
+        dataDir = tempDir->path() / "archive";
+        sdsDir = tempDir->path() / "sds";
+        winDir = tempDir->path() / "win";
+        for (const fs::path& dir : {workDir, dataDir, sdsDir, winDir}) fs::create_directories(dir);
+    }
+
+    // The station list: one station with its channel keys, and the [system]
+    // lines given.
+    void writeIni(const std::string& station, const std::map<unsigned, std::string>& components,
+                  const std::string& systemLines = "", const std::string& stationLines = "")
+    {
+        std::string ini = "[DATABASE]\nODBC=" + database->dataSource() + "\nUSER=" + database->userName() +
+                          "\nPASSWORD=" + database->password() + "\n[DATA]\nDIR=" + dataDir.string() +
+                          "\n[system]\nnsta=1\n" + systemLines + "[sta0]\nname=" + station + "\n" + stationLines;
+        for (const auto& [id, component] : components) ini += hexKey(id) + "=" + component + "\n";
+        ASSERT_TRUE(writeFile(workDir / "tremcvt.ini", ini));
+    }
+
+    void addSitechan(const std::string& station, const std::string& component, int sps)
+    {
+        std::string error;
+        ASSERT_TRUE(database->execute("insert into SITECHAN(STA,CHAN,SPS,LCODE) values('" + station + "','" +
+                                          component + "'," + std::to_string(sps) + ",'?\?');",
+                                      &error))
+            << error;
+    }
+
+    ProcessResult convert(const std::string& station, const fs::path& winFile, std::vector<std::string> options,
+                          const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {})
+    {
+        ProcessOptions run;
+        run.environment = database->environment();
+        // Day files follow UTC whatever the machine's zone: a zone twelve
+        // hours east would move every midnight if they did not.
+        run.environment.emplace_back("TZ", "KAMT-12");
+        run.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
+        for (const auto& variable : extraEnvironment) run.environment.push_back(variable);
+        run.workingDirectory = workDir;
+        options.insert(options.begin(), {station, winFile.string()});
+        return runProgram(TREMCVT_BINARY, options, run);
+    }
+
+    std::size_t filelistRows()
+    {
+        const auto rows = database->query("select count(*) from FILELIST");
+        EXPECT_TRUE(rows.has_value() && rows->size() == 1);
+        return rows && rows->size() == 1 ? std::stoul(rows->front()) : 9999;
+    }
+
+    fs::path workDir;
+    fs::path dataDir;
+    fs::path sdsDir;
+    fs::path winDir;
+};
+
+std::string dayFile(const fs::path& root, const std::string& network, const std::string& station,
+                    const std::string& channel, int year, int day)
+{
+    char tail[32];
+    std::snprintf(tail, sizeof tail, ".D.%04d.%03d", year, day);
+    return (root / std::to_string(year) / network / station / (channel + ".D") /
+            (network + "." + station + ".." + channel + tail))
+        .string();
+}
+
+// The day file holds exactly this channel: one continuous segment with the
+// channel's start, rate and every sample.
+void expectDayFileHolds(const std::string& path, std::int64_t start, int sps, const std::vector<std::int32_t>& samples)
+{
+    SCOPED_TRACE(path);
+    const auto back = readDayFile(path);
+    ASSERT_TRUE(back.ok) << back.problem;
+    ASSERT_EQ(back.segments.size(), 1u);
+    EXPECT_EQ(back.segments[0].start, start);
+    EXPECT_EQ(back.segments[0].rate, sps);
+    EXPECT_EQ(back.segments[0].samples.size(), samples.size());
+    EXPECT_TRUE(back.segments[0].samples == samples) << "the samples differ";
+}
+
+std::vector<fs::path> realRecordings()
+{
+    std::vector<fs::path> files;
+    const fs::path folder = TREMCVT_SHARED_WIN_DIR;
+    if (!fs::is_directory(folder)) return files;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path().filename() != "README.md") files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST_P(MseedRunTest, RealRecordingsInAnyOrderReadBackExactlyAndAgainLeaveTheTreeAsItWas)
+{
+    const std::vector<fs::path> files = realRecordings();
+    if (files.empty()) GTEST_SKIP() << "the real WIN recordings are not present in " << TREMCVT_SHARED_WIN_DIR;
+    std::vector<fs::path> minutes;  // the eleven consecutive minute files
+    std::vector<fs::path> others;
+    for (const fs::path& file : files)
+        (file.filename().string().rfind("10030302.", 0) == 0 ? minutes : others).push_back(file);
+    ASSERT_EQ(minutes.size(), 11u);
+
+    // Component names that fit miniSEED for every channel of the recordings.
+    std::map<unsigned, std::string> components;
+    std::map<fs::path, std::vector<DecodedChannel>> decoded;
+    for (const fs::path& file : files) {
+        decoded[file] = decodeWin(file);
+        ASSERT_FALSE(decoded[file].empty()) << file;
+        for (const DecodedChannel& c : decoded[file]) {
+            std::string name = "H" + hexKey(c.id).substr(hexKey(c.id).size() > 2 ? hexKey(c.id).size() - 2 : 0);
+            for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            if (!components.count(c.id)) addSitechan("REC", name, c.sps);
+            components[c.id] = name;
+        }
+    }
+    writeIni("REC", components, "net=JP\n");
+
+    // Minute by minute, in order.
+    for (const fs::path& file : minutes) {
+        const ProcessResult run = convert("REC", file, {"mseed=" + sdsDir.string()});
+        ASSERT_TRUE(run.exited) << run.errorOutput;
+        EXPECT_EQ(run.output, kCleanChecks) << file;
+        EXPECT_EQ(run.exitStatus, 0);
+        EXPECT_EQ(run.errorOutput, "");
+    }
+    std::map<unsigned, DecodedChannel> day;
+    for (const fs::path& file : minutes) {
+        for (const DecodedChannel& c : decoded[file]) {
+            DecodedChannel& whole = day[c.id];
+            if (whole.samples.empty()) whole = DecodedChannel{c.id, c.start, c.sps, {}};
+            whole.samples.insert(whole.samples.end(), c.samples.begin(), c.samples.end());
+        }
+    }
+    ASSERT_EQ(day.size(), 2u);
+    for (const auto& [id, c] : day) {
+        EXPECT_EQ(c.samples.size(), 11u * 6000u);
+        expectDayFileHolds(dayFile(sdsDir, "JP", "REC", components[id], 2010, 62), micro(c.start), c.sps, c.samples);
+    }
+    const Tree inOrder = treeOf(sdsDir);
+    EXPECT_EQ(inOrder.size(), 3u + 2u * 2u);  // year, network, station directories; per channel its directory and file
+
+    // The same minutes out of order into another tree: the same bytes.
+    const fs::path shuffledDir = tempDir->path() / "shuffled";
+    fs::create_directories(shuffledDir);
+    for (const int m : {5, 0, 10, 1, 9, 3, 2, 8, 4, 7, 6}) {
+        const ProcessResult run = convert("REC", minutes[static_cast<std::size_t>(m)], {"mseed=" + shuffledDir.string()});
+        ASSERT_TRUE(run.exited) << run.errorOutput;
+        EXPECT_EQ(run.output, kCleanChecks);
+    }
+    EXPECT_EQ(treeDifferences(inOrder, treeOf(shuffledDir)), std::vector<std::string>{});
+
+    // Any minute converted again changes no byte.
+    for (const int m : {0, 5, 10}) {
+        const ProcessResult run = convert("REC", minutes[static_cast<std::size_t>(m)], {"mseed=" + sdsDir.string()});
+        ASSERT_TRUE(run.exited) << run.errorOutput;
+        EXPECT_EQ(treeDifferences(inOrder, treeOf(sdsDir)), std::vector<std::string>{});
+    }
+
+    // The other recordings: 8-bit and 4-bit differences, 1000 samples per
+    // second with values beyond 2^24.
+    for (const fs::path& file : others) {
+        SCOPED_TRACE(file.filename().string());
+        const ProcessResult run = convert("REC", file, {"mseed=" + sdsDir.string()});
+        ASSERT_TRUE(run.exited) << run.errorOutput;
+        EXPECT_EQ(run.output, kCleanChecks);
+        for (const DecodedChannel& c : decoded[file]) {
+            const std::time_t start = static_cast<std::time_t>(c.start);
+            std::tm tm{};
+            ::gmtime_r(&start, &tm);
+            expectDayFileHolds(dayFile(sdsDir, "JP", "REC", components[c.id], tm.tm_year + 1900, tm.tm_yday + 1),
+                               micro(c.start), c.sps, c.samples);
+        }
+    }
+    EXPECT_EQ(treeOf(dataDir), Tree{});
+    EXPECT_EQ(filelistRows(), 0u);
+}
+
+// A second of samples whose differences need exactly the given width.
+std::vector<std::int32_t> secondOfWidth(int sizeCode, int sps, int second)
+{
+    static const std::int32_t kLargest[] = {7, 127, 32767, 8388607, 2000000000};
+    const std::int32_t step = kLargest[sizeCode];
+    std::vector<std::int32_t> samples;
+    std::int32_t value = sizeCode == 3 ? 30000000 : 0;  // 24-bit differences above 2^24
+    for (int i = 0; i < sps; ++i) {
+        samples.push_back(value);
+        const std::int64_t n = std::int64_t{second} * sps + i;
+        const std::int32_t difference = (n % 3 == 0) ? -step - 1 + (sizeCode == 4 ? 1 : 0) : step / ((n % 5) + 1);
+        value = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) + static_cast<std::uint32_t>(difference));
+    }
+    return samples;
+}
+
+TEST_P(MseedRunTest, EveryDifferenceWidthAcrossMidnightIntoTwoDayFiles)
+{
+    // The last 30 seconds of a leap year and the first 30 of the next: every
+    // channel goes into a day 366 file and a day 1 file.
+    struct Plan { unsigned id; int sizeCode; int sps; const char* component; };
+    const Plan plans[] = {
+        {0x11, 0, 1000, "W04"}, {0x12, 0, 101, "W4O"}, {0x13, 1, 1000, "W08"},
+        {0x14, 2, 1000, "W16"}, {0x15, 3, 1000, "W24"}, {0x16, 4, 1000, "W32"},
+    };
+    const double start = utc(2012, 12, 31, 23, 59, 30);
+    std::vector<WinSecond> seconds(60);
+    for (int s = 0; s < 60; ++s) {
+        ASSERT_TRUE(setSecondTime(seconds[static_cast<std::size_t>(s)], start + s));
+        for (const Plan& plan : plans) {
+            WinChannelSecond channel;
+            channel.channelId = static_cast<std::uint16_t>(plan.id);
+            channel.sizeCode = plan.sizeCode;
+            channel.samples = secondOfWidth(plan.sizeCode, plan.sps, s);
+            seconds[static_cast<std::size_t>(s)].channels.push_back(channel);
+        }
+    }
+    const fs::path win = winDir / "12123123.59";
+    ASSERT_TRUE(writeWinFile(win.string(), seconds));
+    std::map<unsigned, std::string> components;
+    for (const Plan& plan : plans) {
+        components[plan.id] = plan.component;
+        addSitechan("KAM", plan.component, plan.sps);
+    }
+    writeIni("KAM", components);
+
+    const ProcessResult run = convert("KAM", win, {"mseed=" + sdsDir.string()});
+    ASSERT_TRUE(run.exited) << run.errorOutput;
+    EXPECT_EQ(run.output, kCleanChecks);
+    EXPECT_EQ(run.exitStatus, 0);
+
+    const std::vector<DecodedChannel> decoded = decodeWin(win);
+    ASSERT_EQ(decoded.size(), std::size(plans));
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+        const DecodedChannel& c = decoded[i];
+        SCOPED_TRACE(plans[i].component);
+        ASSERT_EQ(c.samples.size(), 60u * static_cast<std::size_t>(plans[i].sps));
+        const std::size_t before = 30u * static_cast<std::size_t>(c.sps);
+        expectDayFileHolds(dayFile(sdsDir, "XX", "KAM", plans[i].component, 2012, 366), micro(start), c.sps,
+                           {c.samples.begin(), c.samples.begin() + static_cast<std::ptrdiff_t>(before)});
+        expectDayFileHolds(dayFile(sdsDir, "XX", "KAM", plans[i].component, 2013, 1),
+                           micro(utc(2013, 1, 1, 0, 0, 0)), c.sps,
+                           {c.samples.begin() + static_cast<std::ptrdiff_t>(before), c.samples.end()});
+    }
+    // Nothing but the two day files per channel and their directories.
+    std::size_t files = 0;
+    for (const auto& [name, bytes] : treeOf(sdsDir)) files += name.back() != '/';
+    EXPECT_EQ(files, 2 * std::size(plans));
+}
+
+// Two seconds of a ramp for each channel, from 2010-03-03 02:00 by default.
+fs::path writeTwoSeconds(const fs::path& path, double start = 1267581600.0,
+                         const std::vector<std::uint16_t>& ids = {0xc1, 0xc2})
+{
+    std::vector<WinSecond> seconds(2);
+    for (int s = 0; s < 2; ++s) {
+        EXPECT_TRUE(setSecondTime(seconds[static_cast<std::size_t>(s)], start + s));
+        for (const std::uint16_t id : ids) {
+            WinChannelSecond channel;
+            channel.channelId = id;
+            for (int i = 0; i < 100; ++i) channel.samples.push_back(id * 1000 + s * 100 + i);
+            seconds[static_cast<std::size_t>(s)].channels.push_back(channel);
+        }
+    }
+    EXPECT_TRUE(writeWinFile(path.string(), seconds));
+    return path;
+}
+
+TEST_P(MseedRunTest, TheLaterOfCssAndMseedWinsAndTheReportSaysWhich)
+{
+    writeIni("KAM", {{0xc1, "BHZ"}, {0xc2, "BHN"}});
+    addSitechan("KAM", "BHZ", 100);
+    addSitechan("KAM", "BHN", 100);
+    const fs::path win = writeTwoSeconds(winDir / "two.win");
+    const fs::path wfdisc = tempDir->path() / "css" / "run.wfdisc";
+
+    ProcessResult run = convert("KAM", win, {"css=" + wfdisc.string(), "MSEED=" + sdsDir.string()});
+    ASSERT_TRUE(run.exited) << run.errorOutput;
+    EXPECT_EQ(run.output, "Output: miniSEED (mseed= given after css=).\n" + kCleanChecks);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_FALSE(fs::exists(wfdisc));
+    for (const char* channel : {"BHZ", "BHN"}) EXPECT_TRUE(fs::exists(dayFile(sdsDir, "XX", "KAM", channel, 2010, 62)));
+
+    fs::remove_all(sdsDir);
+    fs::create_directories(sdsDir);
+    run = convert("KAM", win, {"mseed=" + sdsDir.string(), "css=" + wfdisc.string()});
+    ASSERT_TRUE(run.exited) << run.errorOutput;
+    EXPECT_EQ(run.output, "Output: CSS (css= given after mseed=).\n" + kCleanChecks);
+    EXPECT_TRUE(fs::exists(wfdisc));
+    EXPECT_EQ(treeOf(sdsDir), Tree{});
+    EXPECT_EQ(treeOf(dataDir), Tree{});
+    EXPECT_EQ(filelistRows(), 0u);
+}
+
+TEST_P(MseedRunTest, CodesThatDoNotFitAndUnwritableDirectoriesAreReportedAndTouchNothing)
+{
+    const fs::path win = writeTwoSeconds(winDir / "two.win");
+    const fs::path plainFile = tempDir->path() / "plain";
+    ASSERT_TRUE(writeFile(plainFile, "keep\n"));
+    const std::string sds = sdsDir.string();
+    const std::string missing = (tempDir->path() / "absent").string();
+    struct Case {
+        const char* name;
+        std::string station;
+        std::map<unsigned, std::string> components;
+        std::string systemLines, stationLines;
+        std::string mseed;
+        std::string report;       // after the checks
+        std::string errorOutput;  // a part of it; empty: none at all
+        std::vector<std::string> written;  // day files, relative to the SDS root
+    };
+    const auto dayPath = [](const std::string& root, const std::string& network, const std::string& channel) {
+        return dayFile(root, network, "KAM", channel, 2010, 62);
+    };
+    const Case cases[] = {
+        {"network too long", "KAM", {{0xc1, "BHZ"}, {0xc2, "BHN"}}, "net=XXX\n", "", sds,
+         "Network code too long for miniSEED (KAM::BHZ::XXX)\nNetwork code too long for miniSEED (KAM::BHN::XXX)\n",
+         "", {}},
+        {"the station's network overrides the system's, in capitals", "kam", {{0xc1, "BHZ"}, {0xc2, "BHN"}},
+         "net=XXX\n", "net=jp\n", sds, "", "", {"2010/JP/KAM/BHZ.D/JP.KAM..BHZ.D.2010.062",
+                                                  "2010/JP/KAM/BHN.D/JP.KAM..BHN.D.2010.062"}},
+        {"station too long", "KAMCHAT", {{0xc1, "BHZ"}, {0xc2, "BHN"}}, "", "", sds,
+         "Station code too long for miniSEED (KAMCHAT::BHZ::XX)\nStation code too long for miniSEED (KAMCHAT::BHN::XX)\n",
+         "", {}},
+        {"one component too long, the other written", "KAM", {{0xc1, "HHNLONG"}, {0xc2, "BHN"}}, "", "", sds,
+         "Component code too long for miniSEED (KAM::HHNLONG::XX)\n", "",
+         {"2010/XX/KAM/BHN.D/XX.KAM..BHN.D.2010.062"}},
+        {"a channel the list does not name goes under its key", "KAM", {{0xc2, "BHN"}}, "", "", sds, "", "",
+         {"2010/XX/KAM/C1.D/XX.KAM..C1.D.2010.062", "2010/XX/KAM/BHN.D/XX.KAM..BHN.D.2010.062"}},
+        {"a code with other characters", "KAM", {{0xc1, "B-Z"}, {0xc2, "BHN"}}, "net=X.\n", "", sds,
+         "Code not valid for miniSEED (KAM::B-Z::X.)\nCode not valid for miniSEED (KAM::BHN::X.)\n", "", {}},
+        {"the directory is missing", "KAM", {{0xc1, "BHZ"}, {0xc2, "BHN"}}, "", "", missing,
+         "miniSEED write error (KAM::BHZ::" + dayPath(missing, "XX", "BHZ") + ")\nminiSEED write error (KAM::BHN::" +
+             dayPath(missing, "XX", "BHN") + ")\n",
+         "tremcvt: " + missing + "/2010: mkdir: No such file or directory\n", {}},
+        {"the directory is a file", "KAM", {{0xc1, "BHZ"}, {0xc2, "BHN"}}, "", "", plainFile.string(),
+         "miniSEED write error (KAM::BHZ::" + dayPath(plainFile.string(), "XX", "BHZ") +
+             ")\nminiSEED write error (KAM::BHN::" + dayPath(plainFile.string(), "XX", "BHN") + ")\n",
+         "/plain/2010: mkdir: Not a directory\n", {}},
+        {"no directory", "KAM", {{0xc1, "BHZ"}, {0xc2, "BHN"}}, "", "", "",
+         "miniSEED write error (mseed= names no directory)\n", "", {}},
+    };
+    const Tree workBefore = treeOf(workDir);
+    const Tree winBefore = treeOf(winDir);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeIni(c.station, c.components, c.systemLines, c.stationLines);
+        const Tree workBefore = treeOf(workDir);
+        const ProcessResult run = convert(c.station, win, {"mseed=" + c.mseed});
+        ASSERT_TRUE(run.exited) << run.errorOutput;
+        EXPECT_EQ(run.output.substr(run.output.rfind(kSeparator) + kSeparator.size()), c.report);
+        if (c.errorOutput.empty())
+            EXPECT_EQ(run.errorOutput, "");
+        else
+            EXPECT_NE(run.errorOutput.find(c.errorOutput), std::string::npos) << run.errorOutput;
+        Tree expected;
+        for (const std::string& file : c.written) {
+            for (std::size_t slash = file.find('/'); slash != std::string::npos; slash = file.find('/', slash + 1))
+                expected[file.substr(0, slash + 1)];
+            expected[file] = readFile(sdsDir / file);
+            EXPECT_TRUE(readDayFile((sdsDir / file).string()).ok) << file;
+        }
+        EXPECT_EQ(treeDifferences(expected, treeOf(sdsDir)), std::vector<std::string>{});
+        EXPECT_EQ(readFile(plainFile), "keep\n");
+        EXPECT_FALSE(fs::exists(missing));
+        EXPECT_EQ(treeOf(dataDir), Tree{});
+        EXPECT_EQ(treeDifferences(workBefore, treeOf(workDir)), std::vector<std::string>{});
+        EXPECT_EQ(treeDifferences(winBefore, treeOf(winDir)), std::vector<std::string>{});
+        EXPECT_EQ(filelistRows(), 0u);
+        fs::remove_all(sdsDir);
+        fs::create_directories(sdsDir);
+    }
+
+    // A relative directory lies below the data directory, like a relative
+    // css= path.
+    writeIni("KAM", {{0xc1, "BHZ"}, {0xc2, "BHN"}});
+    fs::create_directories(dataDir / "sds");
+    const ProcessResult run = convert("KAM", win, {"mseed=sds"});
+    ASSERT_TRUE(run.exited) << run.errorOutput;
+    EXPECT_TRUE(readDayFile(dayPath((dataDir / "sds").string(), "XX", "BHZ")).ok);
+}
+
+// Fault points of a run as the trace names them, e.g. "12 write".
+std::vector<std::pair<int, std::string>> faultPoints(const std::string& trace)
+{
+    std::vector<std::pair<int, std::string>> points;
+    std::istringstream in(trace);
+    int number;
+    std::string kind;
+    while (in >> number >> kind) points.emplace_back(number, kind);
+    return points;
+}
+
+TEST_P(MseedRunTest, AnInterruptedStoreLeavesTheOldOrTheNewDayFile)
+{
+    writeIni("KAM", {{0xc1, "BHZ"}});
+    addSitechan("KAM", "BHZ", 100);
+    const fs::path first = writeTwoSeconds(winDir / "first.win", 1267581600.0, {0xc1});
+    const fs::path second = writeTwoSeconds(winDir / "second.win", 1267581602.0, {0xc1});
+    const std::string day = dayFile(sdsDir, "XX", "KAM", "BHZ", 2010, 62);
+    const std::string temporary = (fs::path(day).parent_path() / ".XX.KAM..BHZ.D.2010.062.tmp").string();
+    const auto restore = [&](const Tree& tree) {
+        fs::remove_all(sdsDir);
+        fs::create_directories(sdsDir);
+        for (const auto& [name, bytes] : tree) {
+            if (name.back() == '/')
+                fs::create_directories(sdsDir / name);
+            else
+                ASSERT_TRUE(writeFile(sdsDir / name, bytes));
+        }
+    };
+    const auto after = [&](const std::vector<fs::path>& files) {
+        restore({});
+        for (const fs::path& file : files) EXPECT_EQ(convert("KAM", file, {"mseed=" + sdsDir.string()}).exitStatus, 0);
+        return treeOf(sdsDir);
+    };
+
+    struct Scenario {
+        const char* name;
+        std::vector<fs::path> before;  // converted to make the old tree
+        fs::path file;                 // the conversion that is interrupted
+    };
+    const Scenario scenarios[] = {
+        {"a new day file", {}, first},
+        {"appending to the day file", {first}, second},
+        {"rebuilding the day file", {second}, first},
+    };
+    for (const Scenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.name);
+        const Tree oldTree = after(scenario.before);
+        std::vector<fs::path> all = scenario.before;
+        all.push_back(scenario.file);
+        const Tree newTree = after(all);
+        ASSERT_NE(oldTree, newTree);
+        const std::string oldDay = oldTree.count(day.substr(sdsDir.string().size() + 1))
+                                       ? oldTree.at(day.substr(sdsDir.string().size() + 1))
+                                       : std::string();
+        const std::string newDay = newTree.at(day.substr(sdsDir.string().size() + 1));
+
+        // Every fault point of the store, as a clean run reaches them.
+        restore(oldTree);
+        const std::string traceFile = (tempDir->path() / "trace.txt").string();
+        fs::remove(traceFile);
+        ASSERT_EQ(convert("KAM", scenario.file, {"mseed=" + sdsDir.string()}, {{"TREMCVT_FAULT_TRACE", traceFile}})
+                      .exitStatus,
+                  0);
+        ASSERT_EQ(treeDifferences(newTree, treeOf(sdsDir)), std::vector<std::string>{});
+        std::vector<int> storePoints;
+        for (const auto& [number, kind] : faultPoints(readFile(traceFile)))
+            if (kind != "execute" && kind != "fetch") storePoints.push_back(number);
+        ASSERT_GE(storePoints.size(), 6u);
+        ASSERT_LE(storePoints.size(), 40u);
+
+        for (const char* action : {"fail", "crash"}) {
+            for (const int point : storePoints) {
+                SCOPED_TRACE(std::string(action) + " at point " + std::to_string(point));
+                restore(oldTree);
+                const ProcessResult run =
+                    convert("KAM", scenario.file, {"mseed=" + sdsDir.string()},
+                            {{"TREMCVT_FAULT_AT", std::to_string(point)}, {"TREMCVT_FAULT_ACTION", action}});
+                ASSERT_TRUE(run.started);
+                const bool crashed = std::string(action) == "crash";
+                EXPECT_EQ(run.exited, !crashed);
+                const std::string now = fs::exists(day) ? readFile(day) : std::string();
+                EXPECT_TRUE((now == oldDay && fs::exists(day) == !oldDay.empty()) || now == newDay)
+                    << "the day file is neither the old nor the new one (" << now.size() << " bytes)";
+                if (fs::exists(day)) {
+                    EXPECT_TRUE(readDayFile(day).ok);
+                }
+                // Only an interrupted process leaves its temporary file.
+                if (!crashed) {
+                    EXPECT_FALSE(fs::exists(temporary));
+                }
+                if (run.exited && now == oldDay) {
+                    EXPECT_NE(run.output.find("miniSEED write error (KAM::BHZ::" + day + ")\n"), std::string::npos)
+                        << run.output;
+                }
+
+                // The next run stores the data and takes over what was left.
+                ASSERT_EQ(convert("KAM", scenario.file, {"mseed=" + sdsDir.string()}).exitStatus, 0);
+                EXPECT_EQ(treeDifferences(newTree, treeOf(sdsDir)), std::vector<std::string>{});
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, MseedRunTest, ::testing::Values(DatabaseKind::SQLite), databaseKindTestName);
+
+}  // namespace
+}  // namespace tremcvt::test
