@@ -12,6 +12,8 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 #include <libmseed.h>
 
@@ -34,6 +36,29 @@ constexpr std::int64_t kSteim2Limit = std::int64_t{1} << 29;
 constexpr std::size_t kMaxLibraryMessages = 1024;
 
 static_assert(HPTMODULUS == kMicrosecondsPerSecond, "libmseed times are taken as microseconds");
+
+// Bytes of a day file. A day file grows to tens of megabytes and is read and
+// written whole at every store: growing the buffer leaves the new bytes
+// uninitialised, since the file or the packer overwrites them at once.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <typename U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* place) noexcept(std::is_nothrow_default_constructible_v<U>) { ::new (static_cast<void*>(place)) U; }
+    template <typename U, typename... Args>
+    void construct(U* place, Args&&... args) { ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...); }
+};
+using Bytes = std::vector<char, UninitialisedAllocator<char>>;
+
+// Room for the records of count new samples: 32-bit integers, the largest
+// encoding, take 512 bytes for every 114 samples.
+std::size_t recordRoomFor(std::size_t count) { return (count / 100 + 2) * kMseedRecordLength; }
 
 // ---- libmseed's messages ----------------------------------------------------
 // libmseed reports through a log function; nothing below the driver prints,
@@ -114,7 +139,7 @@ struct StreamCodes {
 };
 
 struct RecordSink {
-    std::vector<char>* out;
+    Bytes* out;
     bool failed = false;
 };
 
@@ -153,7 +178,7 @@ Outcome failed(int code, std::string reason) { return {code, std::move(reason)};
 // only. Steim-2 where it can hold every difference; otherwise, still exact,
 // 32-bit integers.
 Outcome packRecords(const StreamCodes& codes, std::int64_t start, double rate, const std::int32_t* samples,
-                    std::size_t count, std::vector<char>& out)
+                    std::size_t count, Bytes& out)
 {
     if (count == 0) return {};
     PackingRecord packing;
@@ -199,7 +224,7 @@ std::int64_t offsetOfSample(std::int64_t index, double rate)
     return std::llround(static_cast<double>(index) * static_cast<double>(kMicrosecondsPerSecond) / rate);
 }
 
-bool parseRecord(std::vector<char>& bytes, std::size_t offset, int lengthHint, StoredRecord& out)
+bool parseRecord(Bytes& bytes, std::size_t offset, int lengthHint, StoredRecord& out)
 {
     const std::size_t available = std::min<std::size_t>(bytes.size() - offset, INT_MAX);
     MSRecord* parsed = nullptr;
@@ -221,7 +246,7 @@ bool parseRecord(std::vector<char>& bytes, std::size_t offset, int lengthHint, S
 
 // Every record of the file, in file order. False with the reason when some
 // part of it is not a miniSEED record.
-bool parseDayFile(std::vector<char>& bytes, const std::string& path, std::vector<StoredRecord>& records,
+bool parseDayFile(Bytes& bytes, const std::string& path, std::vector<StoredRecord>& records,
                   std::string& reason)
 {
     for (std::size_t offset = 0; offset < bytes.size();) {
@@ -239,10 +264,10 @@ bool parseDayFile(std::vector<char>& bytes, const std::string& path, std::vector
 
 // The integer samples of one stored record; false when it holds none that can
 // be repacked (text, floating-point or undecodable data).
-bool decodeSamples(const std::vector<char>& bytes, const StoredRecord& stored, std::vector<std::int32_t>& samples)
+bool decodeSamples(const Bytes& bytes, const StoredRecord& stored, std::vector<std::int32_t>& samples)
 {
     // Decoding may swap the record's bytes in place: it works on a copy.
-    std::vector<char> copy(bytes.begin() + static_cast<std::ptrdiff_t>(stored.offset),
+    Bytes copy(bytes.begin() + static_cast<std::ptrdiff_t>(stored.offset),
                            bytes.begin() + static_cast<std::ptrdiff_t>(stored.offset + stored.length));
     MSRecord* parsed = nullptr;
     const int status = msr_parse(copy.data(), static_cast<int>(copy.size()), &parsed, static_cast<int>(copy.size()), 1, 0);
@@ -277,18 +302,17 @@ struct NewData {
     std::int64_t halfInterval() const { return kMicrosecondsPerSecond / (2 * sps); }
 };
 
-// The whole file: the old bytes with the new records after them, numbered on
+// The whole file: the new records packed after the old bytes, numbered on
 // from the last record.
-Outcome appended(const std::vector<char>& old, int lastSequenceNumber, const NewData& data, std::vector<char>& out)
+Outcome append(Bytes& file, int lastSequenceNumber, const NewData& data)
 {
-    out = old;
-    const std::size_t firstNew = out.size();
-    const Outcome packed = packRecords(*data.codes, data.start, data.sps, data.samples, data.count, out);
+    const std::size_t firstNew = file.size();
+    const Outcome packed = packRecords(*data.codes, data.start, data.sps, data.samples, data.count, file);
     if (!packed.ok()) return packed;
     int number = lastSequenceNumber;
-    for (std::size_t at = firstNew; at < out.size(); at += kMseedRecordLength) {
+    for (std::size_t at = firstNew; at < file.size(); at += kMseedRecordLength) {
         number = nextSequenceNumber(number);
-        setSequenceNumber(out.data() + at, number);
+        setSequenceNumber(file.data() + at, number);
     }
     return {};
 }
@@ -304,12 +328,11 @@ struct Piece {
 
 // The new data in place of every stored sample within half a sample interval
 // of its span, records in time order, numbered from 1.
-Outcome rebuilt(const std::vector<char>& old, const std::vector<StoredRecord>& records, const NewData& data,
-                std::vector<char>& out)
+Outcome rebuilt(const Bytes& old, const std::vector<StoredRecord>& records, const NewData& data, Bytes& out)
 {
     const std::int64_t low = data.start - data.halfInterval();
     const std::int64_t high = data.last() + data.halfInterval();
-    std::deque<std::vector<char>> packedRuns;
+    std::deque<Bytes> packedRuns;
     std::vector<Piece> pieces;
     const auto addPacked = [&](std::int64_t start, double rate, const std::int32_t* samples,
                                std::size_t count) -> Outcome {
@@ -367,9 +390,9 @@ Outcome rebuilt(const std::vector<char>& old, const std::vector<StoredRecord>& r
 }
 
 // ---- the files -------------------------------------------------------------------
-// Reads the whole day file; exists is false (and the outcome success) when
-// there is none.
-Outcome readDayFile(const std::string& path, std::vector<char>& bytes, bool& exists)
+// Reads the whole day file, with room for spare bytes after it; exists is
+// false (and the outcome success) when there is none.
+Outcome readDayFile(const std::string& path, std::size_t spare, Bytes& bytes, bool& exists)
 {
     OutputFile file(path, OutputFile::Mode::ReadOnly);
     if (!file.isOpen()) {
@@ -380,6 +403,7 @@ Outcome readDayFile(const std::string& path, std::vector<char>& bytes, bool& exi
     exists = true;
     const std::int64_t size = file.size();
     if (size < 0) return failed(kFileOpenError, file.failure());
+    bytes.reserve(static_cast<std::size_t>(size) + spare);
     bytes.resize(static_cast<std::size_t>(size));
     if (size > 0 && !file.readAllAt(bytes.data(), bytes.size(), 0)) return failed(kFileOpenError, file.failure());
     // Nothing was written through this descriptor: a failure to close it
@@ -389,7 +413,7 @@ Outcome readDayFile(const std::string& path, std::vector<char>& bytes, bool& exi
 }
 
 // Writes the new day file beside the old one and renames it over that one.
-Outcome replaceDayFile(const std::string& directory, const std::string& name, const std::vector<char>& bytes)
+Outcome replaceDayFile(const std::string& directory, const std::string& name, const Bytes& bytes)
 {
     const std::string path = joinPath(directory, name);
     // A fixed name: a temporary file that an interrupted store left behind is
@@ -433,37 +457,38 @@ Outcome makeChannelDirectories(const std::string& channelDirectory)
 Outcome storeDay(const std::string& directory, const std::string& name, const NewData& data)
 {
     const std::string path = joinPath(directory, name);
-    std::vector<char> old;
+    Bytes file;
     bool exists = false;
-    Outcome outcome = readDayFile(path, old, exists);
+    Outcome outcome = readDayFile(path, recordRoomFor(data.count), file, exists);
     if (!outcome.ok()) return outcome;
 
-    std::vector<char> next;
-    if (old.empty()) {
-        outcome = packRecords(*data.codes, data.start, data.sps, data.samples, data.count, next);
+    if (file.empty()) {
+        outcome = packRecords(*data.codes, data.start, data.sps, data.samples, data.count, file);
         if (!outcome.ok()) return outcome;
-        return replaceDayFile(directory, name, next);
+        return replaceDayFile(directory, name, file);
     }
 
     // The last record is the latest one in a file that this writer keeps; a
     // file of other record lengths is read whole to find it.
     StoredRecord last;
-    bool haveLast = old.size() % kMseedRecordLength == 0 &&
-                    parseRecord(old, old.size() - kMseedRecordLength, kRecordLength, last) &&
+    bool haveLast = file.size() % kMseedRecordLength == 0 &&
+                    parseRecord(file, file.size() - kMseedRecordLength, kRecordLength, last) &&
                     last.length == kMseedRecordLength;
     std::vector<StoredRecord> records;
     if (!haveLast) {
         std::string reason;
-        if (!parseDayFile(old, path, records, reason)) return failed(kFileOpenError, reason);
+        if (!parseDayFile(file, path, records, reason)) return failed(kFileOpenError, reason);
         last = records.back();
     }
     if (data.start - last.last > data.halfInterval()) {
-        outcome = appended(old, last.sequenceNumber, data, next);
-    } else {
-        std::string reason;
-        if (records.empty() && !parseDayFile(old, path, records, reason)) return failed(kFileOpenError, reason);
-        outcome = rebuilt(old, records, data, next);
+        outcome = append(file, last.sequenceNumber, data);
+        if (!outcome.ok()) return outcome;
+        return replaceDayFile(directory, name, file);
     }
+    std::string reason;
+    if (records.empty() && !parseDayFile(file, path, records, reason)) return failed(kFileOpenError, reason);
+    Bytes next;
+    outcome = rebuilt(file, records, data, next);
     if (!outcome.ok()) return outcome;
     return replaceDayFile(directory, name, next);
 }

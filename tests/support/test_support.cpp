@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -62,6 +63,18 @@ TempDir::~TempDir()
 }
 
 std::string TempDir::file(std::string_view name) const { return (path_ / std::string(name)).string(); }
+
+double utc(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    return static_cast<double>(::timegm(&tm));
+}
 
 bool writeFile(const std::filesystem::path& path, std::string_view contents)
 {
@@ -381,6 +394,13 @@ std::optional<std::vector<std::string>> ArchiveTestDatabase::query(std::string_v
     std::istringstream lines(result.output);
     for (std::string line; std::getline(lines, line);) rows.push_back(line);
     return rows;
+}
+
+std::size_t ArchiveTestDatabase::filelistRows() const
+{
+    const auto rows = query("select count(*) from FILELIST");
+    EXPECT_TRUE(rows.has_value() && rows->size() == 1);
+    return rows && rows->size() == 1 ? std::stoul(rows->front()) : 9999;
 }
 
 std::vector<std::pair<std::string, std::string>> ArchiveTestDatabase::environment() const

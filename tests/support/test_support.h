@@ -38,6 +38,9 @@ private:
     std::filesystem::path path_;
 };
 
+// Seconds since 1970 of a UTC calendar time.
+double utc(int year, int month, int day, int hour, int minute, int second);
+
 // Writes (replaces) a file; false when it cannot be written completely.
 bool writeFile(const std::filesystem::path& path, std::string_view contents);
 // The whole file; empty when it cannot be read.
@@ -139,6 +142,10 @@ public:
     // Runs a query through the client: one line per row, columns joined by
     // "|", NULL as an empty field, no header. Nothing when the query fails.
     std::optional<std::vector<std::string>> query(std::string_view sql, std::string* error = nullptr) const;
+
+    // The number of FILELIST rows, as the client counts them (9999 when the
+    // query fails, with a test failure).
+    std::size_t filelistRows() const;
 
     // Variables a child process needs to find the data source (ODBCINI).
     std::vector<std::pair<std::string, std::string>> environment() const;

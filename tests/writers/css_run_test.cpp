@@ -41,19 +41,6 @@ const std::string kSeparator = "================================================
 // What a run without channel problems prints before any output message.
 const std::string kCleanChecks = kSeparator + "Checking INI-file\n" + kSeparator + "Checking SITECHAN\n" + kSeparator;
 
-// Seconds since 1970 of a UTC calendar time.
-double utc(int year, int month, int day, int hour, int minute, int second)
-{
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    return static_cast<double>(::timegm(&tm));
-}
-
 // One channel as the output should describe it.
 struct ExpectedChannel {
     ExpectedChannel() = default;
@@ -219,12 +206,6 @@ protected:
         return path;
     }
 
-    std::size_t filelistRows()
-    {
-        const auto rows = database->query("select count(*) from FILELIST");
-        EXPECT_TRUE(rows.has_value() && rows->size() == 1);
-        return rows && rows->size() == 1 ? std::stoul(rows->front()) : 9999;
-    }
 
     fs::path workDir;
     fs::path dataDir;
@@ -289,7 +270,7 @@ TEST_P(CssRunTest, WritesOneWfdiscLineAndOneDataFilePerChannelAndNothingElse)
         if (!c.belowDataDir) {
             EXPECT_EQ(treeOf(dataDir), Tree{});
         }
-        EXPECT_EQ(filelistRows(), 0u);
+        EXPECT_EQ(database->filelistRows(), 0u);
 
         fs::remove_all(c.belowDataDir ? dataDir / "css" : outRoot / "a");
     }
@@ -331,7 +312,7 @@ TEST_P(CssRunTest, LaterRunsRewriteTheWfdiscFileAndTheirOwnDataFilesFromScratch)
     for (const ExpectedChannel& c : first) afterSecond[dataFileName(c)] = floatBytes(c.samples);
     EXPECT_EQ(treeDifferences(afterSecond, treeOf(outDir)), std::vector<std::string>{});
     EXPECT_EQ(treeOf(dataDir), Tree{});
-    EXPECT_EQ(filelistRows(), 0u);
+    EXPECT_EQ(database->filelistRows(), 0u);
 }
 
 TEST_P(CssRunTest, ChannelsWithTheSameNameAndStartShareTheLaterChannelsDataFile)
@@ -394,7 +375,7 @@ TEST_P(CssRunTest, OutputThatCannotBeWrittenIsReportedAndLeavesNothing)
         EXPECT_EQ(treeDifferences(outBefore, treeOf(outRoot)), std::vector<std::string>{});
         EXPECT_EQ(treeDifferences(dataBefore, treeOf(dataDir)), std::vector<std::string>{});
         EXPECT_EQ(treeDifferences(workBefore, treeOf(workDir)), std::vector<std::string>{});
-        EXPECT_EQ(filelistRows(), 0u);
+        EXPECT_EQ(database->filelistRows(), 0u);
     }
 }
 
@@ -524,7 +505,7 @@ TEST_P(CssRunTest, RealRecordingsGiveTheSamplesThatWindumpReports)
         EXPECT_EQ(treeDifferences(expectedOutput("rec.wfdisc", channels), treeOf(outDir)), std::vector<std::string>{});
     }
     EXPECT_EQ(treeOf(dataDir), Tree{});
-    EXPECT_EQ(filelistRows(), 0u);
+    EXPECT_EQ(database->filelistRows(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, CssRunTest, ::testing::Values(DatabaseKind::SQLite), databaseKindTestName);

@@ -40,18 +40,6 @@ using mseed_test::readDayFile;
 const std::string kSeparator = "============================================================\n";
 const std::string kCleanChecks = kSeparator + "Checking INI-file\n" + kSeparator + "Checking SITECHAN\n" + kSeparator;
 
-double utc(int year, int month, int day, int hour, int minute, int second)
-{
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    return static_cast<double>(::timegm(&tm));
-}
-
 std::int64_t micro(double seconds) { return static_cast<std::int64_t>(seconds) * 1000000; }
 
 std::string hexKey(unsigned id)
@@ -138,12 +126,6 @@ protected:
         return runProgram(TREMCVT_BINARY, options, run);
     }
 
-    std::size_t filelistRows()
-    {
-        const auto rows = database->query("select count(*) from FILELIST");
-        EXPECT_TRUE(rows.has_value() && rows->size() == 1);
-        return rows && rows->size() == 1 ? std::stoul(rows->front()) : 9999;
-    }
 
     fs::path workDir;
     fs::path dataDir;
@@ -268,7 +250,7 @@ TEST_P(MseedRunTest, RealRecordingsInAnyOrderReadBackExactlyAndAgainLeaveTheTree
         }
     }
     EXPECT_EQ(treeOf(dataDir), Tree{});
-    EXPECT_EQ(filelistRows(), 0u);
+    EXPECT_EQ(database->filelistRows(), 0u);
 }
 
 // A second of samples whose differences need exactly the given width.
@@ -382,7 +364,7 @@ TEST_P(MseedRunTest, TheLaterOfCssAndMseedWinsAndTheReportSaysWhich)
     EXPECT_TRUE(fs::exists(wfdisc));
     EXPECT_EQ(treeOf(sdsDir), Tree{});
     EXPECT_EQ(treeOf(dataDir), Tree{});
-    EXPECT_EQ(filelistRows(), 0u);
+    EXPECT_EQ(database->filelistRows(), 0u);
 }
 
 TEST_P(MseedRunTest, CodesThatDoNotFitAndUnwritableDirectoriesAreReportedAndTouchNothing)
@@ -459,7 +441,7 @@ TEST_P(MseedRunTest, CodesThatDoNotFitAndUnwritableDirectoriesAreReportedAndTouc
         EXPECT_EQ(treeOf(dataDir), Tree{});
         EXPECT_EQ(treeDifferences(workBefore, treeOf(workDir)), std::vector<std::string>{});
         EXPECT_EQ(treeDifferences(winBefore, treeOf(winDir)), std::vector<std::string>{});
-        EXPECT_EQ(filelistRows(), 0u);
+        EXPECT_EQ(database->filelistRows(), 0u);
         fs::remove_all(sdsDir);
         fs::create_directories(sdsDir);
     }

@@ -25,20 +25,9 @@ using mseed_test::readDayFile;
 using tremcvt::test::Tree;
 using tremcvt::test::treeDifferences;
 using tremcvt::test::treeOf;
+using tremcvt::test::utc;
 
 constexpr std::int64_t kSecond = 1000000;
-
-double utc(int year, int month, int day, int hour, int minute, int second)
-{
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    return static_cast<double>(::timegm(&tm));
-}
 
 std::int64_t micro(double seconds) { return std::llround(seconds * 1e6); }
 
