@@ -27,7 +27,8 @@ struct ConversionOutcome {
     bool connectionLost = false;
     // "Database error" lines of the checks.
     int databaseErrors = 0;
-    // Channels that were not stored ("DB write error", "Invalid file name").
+    // Channels that were not stored ("DB write error", "Invalid file name",
+    // "miniSEED write error" and the refusals of miniSEED output).
     int unstoredChannels = 0;
     bool cssWriteFailed = false;
     bool winFileNotOpened = false;
