@@ -24,7 +24,7 @@ int exitCodeFromStatus(int status)
 #ifdef _WIN32
     return status;
 #else
-    if (status >= kPosixStatusRange + kExitArgumentTooLong && status < kPosixStatusRange) {
+    if (status >= kPosixStatusRange + kLowestExitCode && status < kPosixStatusRange) {
         return status - kPosixStatusRange;
     }
     return status;

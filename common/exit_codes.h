@@ -11,9 +11,13 @@ inline constexpr int kExitWinFileNotOpened = -2;
 inline constexpr int kExitException = -3;
 // A run refused because an argument or setting does not fit its field.
 inline constexpr int kExitArgumentTooLong = -4;
+// A run asking for miniSEED output ("mseed=") from a build without it.
+inline constexpr int kExitMseedUnavailable = -5;
+// The lowest of the codes above.
+inline constexpr int kLowestExitCode = kExitMseedUnavailable;
 
 // The largest problem count a POSIX exit status carries: an 8-bit status must
-// never wrap a count to 0 or into -1 ... -4 (255 ... 252).
+// never wrap a count to 0 or into -1 ... -5 (255 ... 251).
 inline constexpr int kMaxPosixProblemCount = 250;
 
 // The exit code as a process exit status of this platform: unchanged on
@@ -21,7 +25,7 @@ inline constexpr int kMaxPosixProblemCount = 250;
 int processExitStatus(int exitCode);
 
 // The exit code that a process exit status stands for: unchanged on Windows;
-// elsewhere the statuses 252 ... 255 are the codes -4 ... -1.
+// elsewhere the statuses 251 ... 255 are the codes -5 ... -1.
 int exitCodeFromStatus(int status);
 
 }  // namespace tremcvt

@@ -3,15 +3,15 @@
 // cannot be stored.
 #pragma once
 
+#include "common/exit_codes.h"
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 #include "converter/win/channel_table.h"
 
 namespace tremcvt {
 
-// Exit code of a run that asks for miniSEED output from a build without it
-// (on POSIX systems it shows as 251).
-inline constexpr int kExitMseedUnavailable = -5;
+// What a run that asks for miniSEED output from a build without it prints
+// before it ends with kExitMseedUnavailable.
 inline constexpr const char* kMseedUnavailableText = "miniSEED output (mseed=) is not available in this build.\n";
 
 // Writes every channel of the table, its station and component completed and

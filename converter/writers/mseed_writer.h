@@ -4,7 +4,9 @@
 //   <root>/<YEAR>/<NET>/<STA>/<CHAN>.D/<NET>.<STA>.<LOC>.<CHAN>.D.<YEAR>.<DOY>
 // with an empty location code (the converter's "??") and the day of the year
 // in three digits. A day file holds 512-byte miniSEED 2 records, big-endian,
-// quality code D, with the channel's integer samples Steim-2 compressed.
+// quality code D, with the channel's integer samples Steim-2 compressed (or,
+// where two consecutive samples differ by more than Steim-2's 30 bits, the
+// records of that store as plain 32-bit integers, exact all the same).
 //
 // A day file is kept as this writer leaves it: records in time order with
 // sequence numbers 1, 2, ... in file order. Every store builds the whole new

@@ -52,6 +52,7 @@ TEST(ConverterFailure, OnlyTheConvertersFailureCodesAndAbnormalEndsFail)
         {kExitWinFileNotOpened, true},
         {kExitException, true},
         {kExitArgumentTooLong, true},
+        {kExitMseedUnavailable, true},
     };
     for (const Case& c : cases) {
         // What the process reports is the status the converter's exit code becomes.
@@ -59,14 +60,14 @@ TEST(ConverterFailure, OnlyTheConvertersFailureCodesAndAbnormalEndsFail)
         EXPECT_EQ(isFailedConverterExit(status), c.failed) << c.exitCode;
         EXPECT_EQ(isFailedRun({RunEnd::Exited, status, "report"}), c.failed) << c.exitCode;
     }
-    for (const int code : {kExitArgumentTooLong, kExitException, kExitWinFileNotOpened, kExitConnectionFailed, 0, 1,
-                           kMaxPosixProblemCount}) {
+    for (const int code : {kExitMseedUnavailable, kExitArgumentTooLong, kExitException, kExitWinFileNotOpened,
+                           kExitConnectionFailed, 0, 1, kMaxPosixProblemCount}) {
         EXPECT_EQ(exitCodeFromStatus(processExitStatus(code)), code);
     }
 #ifndef _WIN32
     EXPECT_TRUE(isFailedConverterExit(255));
-    EXPECT_TRUE(isFailedConverterExit(252));
-    EXPECT_FALSE(isFailedConverterExit(251));
+    EXPECT_TRUE(isFailedConverterExit(251));
+    EXPECT_FALSE(isFailedConverterExit(250));
 #endif
     // Whatever the status, a run that did not end by itself failed.
     for (const RunEnd end : {RunEnd::Crashed, RunEnd::TimedOut, RunEnd::NotStarted}) {
