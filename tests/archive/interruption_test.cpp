@@ -25,16 +25,6 @@ using test::ArchiveState;
 using test::describeDifference;
 using test::kHour;
 
-// Every fault point of one conversion is tried once per action; a stride
-// above 1 (TREMCVT_CRASH_POINT_STRIDE, for slow sanitizer builds) tries
-// every n-th point, always including the first and the last.
-int pointStride()
-{
-    const char* text = std::getenv("TREMCVT_CRASH_POINT_STRIDE");
-    const int stride = text != nullptr ? std::atoi(text) : 1;
-    return stride > 0 ? stride : 1;
-}
-
 class InterruptionTest : public test::ConverterRunFixture {
 protected:
     struct Step {
@@ -81,7 +71,7 @@ protected:
         ASSERT_FALSE(expected.files.empty());
         const std::vector<std::string> sites = tracePoints(scenario);
         ASSERT_GT(sites.size(), 10u) << "the fault points were not counted";
-        const int stride = pointStride();
+        const int stride = test::crashPointStride();
         int tried = 0;
         for (const char* action : {"fail", "crash"}) {
             for (std::size_t point = 1; point <= sites.size(); ++point) {

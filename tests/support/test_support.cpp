@@ -94,6 +94,13 @@ std::string readFile(const std::filesystem::path& path)
     return text.str();
 }
 
+int crashPointStride()
+{
+    const char* text = std::getenv("TREMCVT_CRASH_POINT_STRIDE");
+    const int stride = text != nullptr ? std::atoi(text) : 1;
+    return stride > 0 ? stride : 1;
+}
+
 Tree treeOf(const std::filesystem::path& dir)
 {
     Tree tree;

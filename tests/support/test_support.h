@@ -57,6 +57,11 @@ Tree treeOf(const std::filesystem::path& dir);
 // binary files. Empty when the trees are equal.
 std::vector<std::string> treeDifferences(const Tree& expected, const Tree& actual);
 
+// Crash-point tests try every fault point of a run once per action; a stride
+// above 1 (TREMCVT_CRASH_POINT_STRIDE, for slow sanitizer builds) tries every
+// n-th point, always including the first and the last.
+int crashPointStride();
+
 struct ProcessResult {
     bool started = false;      // false: the program could not be run at all
     bool exited = false;       // ended by exit (not by a signal or the time limit)

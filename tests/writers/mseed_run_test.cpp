@@ -153,8 +153,12 @@ void expectDayFileHolds(const std::string& path, std::int64_t start, int sps, co
     ASSERT_EQ(back.segments.size(), 1u);
     EXPECT_EQ(back.segments[0].start, start);
     EXPECT_EQ(back.segments[0].rate, sps);
-    EXPECT_EQ(back.segments[0].samples.size(), samples.size());
-    EXPECT_TRUE(back.segments[0].samples == samples) << "the samples differ";
+    const std::vector<std::int32_t>& read = back.segments[0].samples;
+    EXPECT_EQ(read.size(), samples.size());
+    const auto differ = std::mismatch(read.begin(), read.end(), samples.begin(), samples.end());
+    if (differ.first != read.end())
+        ADD_FAILURE() << "sample " << (differ.first - read.begin()) << " reads " << *differ.first << ", the WIN file has "
+                      << (differ.second != samples.end() ? std::to_string(*differ.second) : std::string("none"));
 }
 
 std::vector<fs::path> realRecordings()
@@ -526,8 +530,11 @@ TEST_P(MseedRunTest, AnInterruptedStoreLeavesTheOldOrTheNewDayFile)
         ASSERT_GE(storePoints.size(), 6u);
         ASSERT_LE(storePoints.size(), 40u);
 
+        const std::size_t stride = static_cast<std::size_t>(crashPointStride());
         for (const char* action : {"fail", "crash"}) {
-            for (const int point : storePoints) {
+            for (std::size_t i = 0; i < storePoints.size(); ++i) {
+                if (i % stride != 0 && i + 1 != storePoints.size()) continue;
+                const int point = storePoints[i];
                 SCOPED_TRACE(std::string(action) + " at point " + std::to_string(point));
                 restore(oldTree);
                 const ProcessResult run =
