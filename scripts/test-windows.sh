@@ -10,8 +10,9 @@
 #      the TRZ archive and as CSS output; the reports, exit codes, FILELIST
 #      rows, file names and file bytes must equal what the Linux tremcvt makes
 #      of the same input;
-#   3. windump.exe and winwrite.exe against their Linux builds, and the full
-#      32-bit exit codes of tremcvt.exe.
+#   3. windump.exe and winwrite.exe against their Linux builds, the full
+#      32-bit exit codes of tremcvt.exe, and its refusal of "mseed=" (the
+#      Windows build has no libmseed).
 #
 #   scripts/test-windows.sh
 #
@@ -217,5 +218,13 @@ exit_code() {
 [ "$(exit_code DEMO "$(windows_path "$work/no-such-file")")" = -2 ] || fail "an unopened WIN file does not end with -2"
 [ "$(exit_code DEMO "$(windows_path "$win/${minutes[0]}")" odbc=NOSUCHSOURCE)" = -1 ] ||
   fail "a failed connection does not end with -1"
+# This build has no libmseed: miniSEED output is refused before anything is
+# touched, with its message and its own exit code.
+[ "$(exit_code DEMO "$(windows_path "$win/${minutes[0]}")" "mseed=$(windows_path "$work/sds")")" = -5 ] ||
+  fail "mseed= does not end with -5 in a build without miniSEED output"
+mseed_report="$(cd "$work/windows" && ODBCINI="$work/windows/odbc.ini" \
+  "$wine" "$tremcvt_exe" DEMO "$(windows_path "$win/${minutes[0]}")" "mseed=$(windows_path "$work/sds")" | no_cr)" || true
+[ "$mseed_report" = "miniSEED output (mseed=) is not available in this build." ] ||
+  fail "mseed= is not refused with its message: $mseed_report"
 
 step "all Windows tests passed"
