@@ -12,8 +12,10 @@
 #include "common/profile.h"
 #include "converter/archive/archive_database.h"
 #include "converter/driver/conversion_run.h"
+#include "converter/driver/mseed_output.h"
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
+#include "converter/writers/mseed_writer.h"
 #include "launcher/core/output_merger.h"
 #include "launcher/core/time_texts.h"
 #include "launcher/core/win_files.h"
@@ -215,6 +217,10 @@ int runBatch(const BatchOptions& options, std::FILE* out, std::FILE* err)
         std::fputs(first.message.c_str(), err);
         return kBatchExitUsage;
     }
+    if (first.settings.mseedOutput && !mseedOutputAvailable()) {
+        std::fputs(kMseedUnavailableText, err);
+        return kBatchExitUsage;
+    }
 
     ArchiveDatabase database;
     for (const DatabaseParameter& parameter : databaseParameters(first.settings))
@@ -305,6 +311,9 @@ int runBatch(const BatchOptions& options, std::FILE* out, std::FILE* err)
         } else if (outcome.cssWriteFailed) {
             ++summary.cssFailures;
             why = "CSS write";
+        } else if (outcome.mseedUnstoredChannels > 0) {
+            ++summary.otherFailures;
+            why = "miniSEED write";
         } else {
             ++summary.converted;
         }

@@ -214,7 +214,7 @@ ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatab
 
         const std::vector<std::string> dataFileNames = completeChannels(table, settings);
         if (settings.mseedOutput)
-            outcome.unstoredChannels += writeMseedOutput(table, settings, report);
+            outcome.mseedUnstoredChannels = writeMseedOutput(table, settings, report);
         else if (settings.cssOutput)
             writeCss(table, settings, report, outcome);
         else

@@ -27,10 +27,11 @@ struct ConversionOutcome {
     bool connectionLost = false;
     // "Database error" lines of the checks.
     int databaseErrors = 0;
-    // Channels that were not stored ("DB write error", "Invalid file name",
-    // "miniSEED write error" and the refusals of miniSEED output).
+    // Channels that were not stored ("DB write error", "Invalid file name").
     int unstoredChannels = 0;
     bool cssWriteFailed = false;
+    // Channels that miniSEED output refused or could not store.
+    int mseedUnstoredChannels = 0;
     bool winFileNotOpened = false;
     bool truncated = false;
 };

@@ -58,7 +58,8 @@ struct SettingsResult {
 };
 
 // Whether an argument carries one of the converter's options ("odbc=",
-// "user=", "password=", "data=", "css=", matched without regard to case).
+// "user=", "password=", "data=", "css=", "mseed=", matched without regard to
+// case).
 bool isConverterOption(std::string_view argument);
 
 // Gathers the settings of one run. Prints nothing and touches no database;

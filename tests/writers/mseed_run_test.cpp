@@ -238,6 +238,29 @@ TEST_P(MseedRunTest, RealRecordingsInAnyOrderReadBackExactlyAndAgainLeaveTheTree
         EXPECT_EQ(treeDifferences(inOrder, treeOf(sdsDir)), std::vector<std::string>{});
     }
 
+#ifdef TREMCVT_BATCH_BINARY
+    // The same minutes through one tremcvt_batch run: the same bytes again.
+    const fs::path batchDir = tempDir->path() / "batch";
+    fs::create_directories(batchDir);
+    std::vector<std::string> batchArguments = {"REC", "--files"};
+    for (const fs::path& file : minutes) batchArguments.push_back(file.string());
+    batchArguments.push_back("mseed=" + batchDir.string());
+    ProcessOptions batchRun;
+    batchRun.environment = database->environment();
+    batchRun.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
+    batchRun.workingDirectory = workDir;
+    const ProcessResult batch = runProgram(TREMCVT_BATCH_BINARY, batchArguments, batchRun);
+    ASSERT_TRUE(batch.exited) << batch.errorOutput;
+    EXPECT_EQ(batch.exitStatus, 0) << batch.output;
+    EXPECT_EQ(treeDifferences(inOrder, treeOf(batchDir)), std::vector<std::string>{});
+    // A file whose channels cannot be stored counts as failed, by its kind.
+    batchArguments.back() = "mseed=" + (tempDir->path() / "absent").string();
+    const ProcessResult failing = runProgram(TREMCVT_BATCH_BINARY, batchArguments, batchRun);
+    ASSERT_TRUE(failing.exited) << failing.errorOutput;
+    EXPECT_NE(failing.output.find("Failed: " + minutes[0].string() + " (miniSEED write)\n"), std::string::npos)
+        << failing.output;
+#endif
+
     // The other recordings: 8-bit and 4-bit differences, 1000 samples per
     // second with values beyond 2^24.
     for (const fs::path& file : others) {
