@@ -10,7 +10,8 @@
 # file, the output's bytes and its bytes per sample (TRZ: the samples as
 # float32 plus a 512-byte header per file; miniSEED: Steim-2 records).
 # Then one minute of the middle of the day is converted again into the full
-# SDS archive (a rebuild of three day files) and timed.
+# SDS archive (a rebuild of three day files) and timed. Where tremcvt_batch is
+# built, the same day also goes through one tremcvt_batch run each way.
 # Everything lives in a temporary folder that is removed at the end.
 set -euo pipefail
 
@@ -19,6 +20,7 @@ minutes="${2:-1440}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 tremcvt="$build/converter/driver/tremcvt"
 winwrite="$build/tools/winwriter/winwrite"
+batch="$build/converter/batch/tremcvt_batch"
 [ -x "$tremcvt" ] && [ -x "$winwrite" ] || { echo "build tremcvt and winwrite in $build first" >&2; exit 1; }
 
 work="$(mktemp -d)"
@@ -58,6 +60,17 @@ convert_day() {  # label [options...]
     END { printf "%s: %d files, median %.2f ms per file, total %.2f s\n", label, NR, t[int((NR + 1) / 2)] / 1000, sum / 1e6 }'
 }
 
+# The whole day through one tremcvt_batch run; prints its wall time.
+batch_day() {  # label [options...]
+  local label="$1"; shift
+  local s e
+  s=$(now_us)
+  (cd "$work" && find "$work/day" -type f | sort | "$batch" BEN --files-from - "$@" >/dev/null 2>&1) || true
+  e=$(now_us)
+  awk -v label="$label" -v t=$((e - s)) -v n="$minutes" \
+    'BEGIN { printf "%s: %d files in one tremcvt_batch run, %.2f s (%.2f ms per file)\n", label, n, t / 1e6, t / 1e3 / n }'
+}
+
 bytes_in() { find "$1" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }'; }
 
 echo "== generating $minutes minute files ($channels channels, $sps sps)"
@@ -88,3 +101,16 @@ trz_bytes=$(bytes_in "$work/archive")
 echo "   $(find "$work/archive" -type f | wc -l) files, $trz_bytes bytes," \
   "$(awk -v b="$trz_bytes" -v n="$samples" 'BEGIN { printf "%.3f", b / n }') bytes per sample"
 echo "   rows: $(sqlite3 "$work/archive.db" 'select count(*) from FILELIST')"
+
+if [ -x "$batch" ]; then
+  echo "== the same day through tremcvt_batch"
+  cp -r "$work/sds" "$work/sds-per-file"
+  rm -rf "$work/sds" && mkdir -p "$work/sds"
+  fresh_database
+  batch_day "miniSEED" "mseed=$work/sds"
+  if diff -r "$work/sds" "$work/sds-per-file" >/dev/null; then same=yes; else same=no; fi
+  echo "   SDS tree equal to the one of one tremcvt per file: $same"
+  fresh_database
+  rm -rf "$work/archive" && mkdir -p "$work/archive"
+  batch_day "TRZ"
+fi
