@@ -439,8 +439,7 @@ Outcome replaceDayFile(const std::string& directory, const std::string& name, co
 }
 
 // Makes the year, network, station and channel directories of a day file.
-// The root itself is never made: a missing one (an unmounted archive disk)
-// fails the first of them.
+// The root itself is never made: a missing one fails the first of them.
 Outcome makeChannelDirectories(const std::string& channelDirectory)
 {
     constexpr int kLevelsBelowRoot = 4;
@@ -471,9 +470,9 @@ Outcome storeDay(const std::string& directory, const std::string& name, const Ne
     // The last record is the latest one in a file that this writer keeps; a
     // file of other record lengths is read whole to find it.
     StoredRecord last;
-    bool haveLast = file.size() % kMseedRecordLength == 0 &&
-                    parseRecord(file, file.size() - kMseedRecordLength, kRecordLength, last) &&
-                    last.length == kMseedRecordLength;
+    const bool haveLast = file.size() % kMseedRecordLength == 0 &&
+                          parseRecord(file, file.size() - kMseedRecordLength, kRecordLength, last) &&
+                          last.length == kMseedRecordLength;
     std::vector<StoredRecord> records;
     if (!haveLast) {
         std::string reason;
