@@ -503,15 +503,16 @@ TEST_F(RealConverter, WithoutItsDataSourceEveryStepFails)
     EXPECT_TRUE(text.ends_with(summary(3, 0, 0, 0, 3, 0))) << text;
 }
 
-// The archive that scripts/test-windows.sh prepares (an SQLite database
-// behind the data source TRZ of the odbc.ini that ODBCINI names, and its
-// archive directory) and compares afterwards with what the Linux launcher's
-// batch makes of the same minutes.
+// The archive that scripts/test-windows.sh prepares and names with
+// TREMCVT_LAUNCHER_ARCHIVE (a directory with archive.db behind the data
+// source TRZ of the odbc.ini that ODBCINI names, and archive/ below it); it
+// compares the result with what the Linux launcher's batch makes of the
+// same minutes.
 TEST_F(RealConverter, IntervalBatchConvertsTheMinuteFiles)
 {
     const char* prepared = std::getenv("TREMCVT_LAUNCHER_ARCHIVE");
     if (!prepared || !*prepared) GTEST_SKIP() << "TREMCVT_LAUNCHER_ARCHIVE names no prepared archive";
-    startOverMinuteFiles("TRZ", prepared, "000 00:11");
+    startOverMinuteFiles("TRZ", std::string(prepared) + "\\archive", "000 00:11");
     if (IsSkipped()) return;
     convertInterval();
 

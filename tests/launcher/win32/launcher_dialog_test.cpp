@@ -366,8 +366,16 @@ TEST_F(LauncherWindow, ResultsTickTogglesTheWindowSizeAndTheAboutBoxOpens)
 
 TEST_F(LauncherWindow, FolderBrowserStartsAtTheFieldsFolder)
 {
-    const std::string settings = "[system]\nnsta=1\n[sta0]\nname=KAM\ndir=" + toAnsi(path(L"win data")) + "\n";
-    writeFile(L"win data\\100303\\10030302.00", "WIN");
+    // A folder away from the temporary directory, where the directories of
+    // tests running beside this one come and go: the browser's tree follows
+    // such changes and loses its selection meanwhile.
+    struct QuietFolder {
+        std::filesystem::path path;
+        ~QuietFolder() { std::filesystem::remove_all(path); }
+    } quiet{directory_.root_path() / ("tremcvt-browser-" + std::to_string(::GetCurrentProcessId()))};
+    const std::wstring win = (quiet.path / L"win data").wstring();
+    std::filesystem::create_directories(quiet.path / L"win data" / L"100303");
+    const std::string settings = "[system]\nnsta=1\n[sta0]\nname=KAM\ndir=" + toAnsi(win) + "\n";
     startDialog(settings.c_str());
     HWND window = dialog_->window();
 
@@ -394,17 +402,17 @@ TEST_F(LauncherWindow, FolderBrowserStartsAtTheFieldsFolder)
     }
     EXPECT_EQ(answered, 1);
     EXPECT_NE(std::find(texts.begin(), texts.end(), L"Выбор каталога"), texts.end());
-    EXPECT_NE(std::find(texts.begin(), texts.end(), path(L"win data")), texts.end());
-    EXPECT_EQ(text(IDC_DATA_DIR), path(L"win data"));
+    EXPECT_NE(std::find(texts.begin(), texts.end(), win), texts.end());
+    EXPECT_EQ(text(IDC_DATA_DIR), win);
 
     // Cancelled: the field keeps its text.
-    setText(IDC_DATA_DIR, path(L"win data\\100303"));
+    setText(IDC_DATA_DIR, win + L"\\100303");
     {
         TestTimer answer(50, answerWith(IDCANCEL));
         click(window, IDC_BROWSE);
     }
     EXPECT_EQ(answered, 2);
-    EXPECT_EQ(text(IDC_DATA_DIR), path(L"win data\\100303"));
+    EXPECT_EQ(text(IDC_DATA_DIR), win + L"\\100303");
 }
 
 }  // namespace
