@@ -11,7 +11,9 @@ namespace tremcvt::win32 {
 namespace {
 
 // How long the reading thread may take to see the end of the pipe once the
-// child has ended: only a grandchild that kept the pipe open takes longer.
+// child has ended (only a grandchild that kept the pipe open takes longer),
+// and how long past the time limit the wait goes on before it ends the child
+// itself.
 constexpr DWORD kReaderGraceMs = 2000;
 constexpr DWORD kReadChunk = 64 * 1024;
 
@@ -71,17 +73,19 @@ public:
             wait_ = nullptr;
         }
     }
-    // Waits for a callback that is running to return.
-    ~TimeLimit()
-    {
-        if (wait_) ::UnregisterWaitEx(wait_, INVALID_HANDLE_VALUE);
-    }
+    ~TimeLimit() { stop(); }
     TimeLimit(const TimeLimit&) = delete;
     TimeLimit& operator=(const TimeLimit&) = delete;
 
-    bool armed() const { return wait_ != nullptr; }
-    bool expired() const { return expired_.load(); }
-    // Ends the child now (when the pool could not watch it).
+    // Stops the watch, waiting for a callback that is running to return, and
+    // tells whether the child was ended at the limit.
+    bool stop()
+    {
+        if (wait_) ::UnregisterWaitEx(wait_, INVALID_HANDLE_VALUE);
+        wait_ = nullptr;
+        return expired_.load();
+    }
+    // Ends the child now.
     void expireNow() { terminate(); }
 
 private:
@@ -100,22 +104,18 @@ private:
     std::atomic<bool> expired_{false};
 };
 
-// Waits until every handle is signalled, handing messages to the pump
+// Waits until the handle is signalled, handing messages to the pump
 // meanwhile; false when the time runs out first.
-bool waitPumping(const HANDLE* handles, DWORD count, DWORD timeoutMs, const MessagePump& pump)
+bool waitPumping(HANDLE handle, DWORD timeoutMs, const MessagePump& pump)
 {
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    DWORD pending = count;
-    HANDLE waiting[MAXIMUM_WAIT_OBJECTS];
-    for (DWORD i = 0; i < count; ++i) waiting[i] = handles[i];
-    while (pending > 0) {
+    for (;;) {
         const ULONGLONG now = ::GetTickCount64();
-        if (timeoutMs != INFINITE && now >= deadline) return false;
-        const DWORD remaining = timeoutMs == INFINITE ? INFINITE : static_cast<DWORD>(deadline - now);
-        const DWORD woken = ::MsgWaitForMultipleObjects(pending, waiting, FALSE, remaining, QS_ALLINPUT);
-        if (woken < WAIT_OBJECT_0 + pending) {
-            waiting[woken - WAIT_OBJECT_0] = waiting[--pending];
-        } else if (woken == WAIT_OBJECT_0 + pending) {
+        if (now >= deadline) return false;
+        const DWORD woken =
+            ::MsgWaitForMultipleObjects(1, &handle, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+        if (woken == WAIT_OBJECT_0) return true;
+        if (woken == WAIT_OBJECT_0 + 1) {
             if (pump) pump();
         } else if (woken == WAIT_TIMEOUT) {
             return false;
@@ -124,7 +124,6 @@ bool waitPumping(const HANDLE* handles, DWORD count, DWORD timeoutMs, const Mess
             ::Sleep(10);
         }
     }
-    return true;
 }
 
 }  // namespace
@@ -185,24 +184,22 @@ RunResult runConverter(const std::string& program, const std::vector<std::string
 
     UniqueHandle readerThread(::CreateThread(nullptr, 0, &PipeReader::run, &reader, 0, nullptr));
     TimeLimit limit(process.get(), static_cast<DWORD>(timeoutMs));
-    if (!limit.armed()) {
-        // Without the pool's watch, the wait itself keeps the time.
-        const HANDLE child = process.get();
-        if (!waitPumping(&child, 1, static_cast<DWORD>(timeoutMs), pump)) limit.expireNow();
+    // The pool ends the child at the limit; past it and a grace period the
+    // wait ends the child itself (when the pool could not watch it).
+    if (!waitPumping(process.get(), static_cast<DWORD>(timeoutMs) + kReaderGraceMs, pump)) {
+        limit.expireNow();
+        waitPumping(process.get(), kReaderGraceMs, pump);
     }
-    const HANDLE child = process.get();
-    waitPumping(&child, 1, INFINITE, pump);
     if (readerThread) {
-        const HANDLE readerHandle = readerThread.get();
-        if (!waitPumping(&readerHandle, 1, kReaderGraceMs, pump)) {
-            ::CancelSynchronousIo(readerHandle);
-            ::WaitForSingleObject(readerHandle, INFINITE);
+        if (!waitPumping(readerThread.get(), kReaderGraceMs, pump)) {
+            ::CancelSynchronousIo(readerThread.get());
+            ::WaitForSingleObject(readerThread.get(), INFINITE);
         }
     } else {
         PipeReader::run(&reader);
     }
 
-    if (limit.expired()) {
+    if (limit.stop()) {
         result.end = RunEnd::TimedOut;
         return result;
     }

@@ -19,8 +19,11 @@ std::wstring folderPath(PCIDLIST_ABSOLUTE folder)
 int CALLBACK browserEvent(HWND browser, UINT event, LPARAM value, LPARAM start)
 {
     if (event == BFFM_INITIALIZED) {
+        // Posted, so that it comes after the browser's own start-up, which
+        // may select its root once more when the machine is busy. The text
+        // lives until SHBrowseForFolderW returns.
         const auto* path = reinterpret_cast<const std::wstring*>(start);
-        if (!path->empty()) ::SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path->c_str()));
+        if (!path->empty()) ::PostMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path->c_str()));
     } else if (event == BFFM_SELCHANGED) {
         const std::wstring path = folderPath(reinterpret_cast<PCIDLIST_ABSOLUTE>(value));
         ::SendMessageW(browser, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(path.c_str()));
@@ -32,6 +35,7 @@ int CALLBACK browserEvent(HWND browser, UINT event, LPARAM value, LPARAM start)
 template <typename Dialog>
 std::vector<std::wstring> runFileDialog(Dialog dialog, HWND owner, const wchar_t* initialDirectory)
 {
+    const ComApartment apartment;
     std::wstring area(kFileNameArea, L'\0');
     OPENFILENAMEW request{};
     request.lStructSize = sizeof request;
@@ -73,7 +77,6 @@ std::optional<std::wstring> chooseCssOutput(HWND owner)
 
 std::vector<std::wstring> chooseFilesToConvert(HWND owner, const std::wstring& initialDirectory)
 {
-    const ComApartment apartment;
     return runFileDialog(::GetOpenFileNameW, owner, initialDirectory.empty() ? nullptr : initialDirectory.c_str());
 }
 

@@ -157,10 +157,10 @@ INT_PTR CALLBACK LauncherDialog::dialogProcedure(HWND window, UINT message, WPAR
         dialog->window_ = nullptr;
         return FALSE;
     }
-    return dialog->handle(message, wParam, lParam);
+    return dialog->handle(message, wParam);
 }
 
-INT_PTR LauncherDialog::handle(UINT message, WPARAM wParam, LPARAM lParam)
+INT_PTR LauncherDialog::handle(UINT message, WPARAM wParam)
 {
     switch (message) {
     case WM_COMMAND:
@@ -189,7 +189,6 @@ INT_PTR LauncherDialog::handle(UINT message, WPARAM wParam, LPARAM lParam)
         askToStop();
         return TRUE;
     default:
-        (void)lParam;
         return FALSE;
     }
 }

@@ -47,7 +47,7 @@ private:
     enum class BatchPhase { Idle, Running, Ending };
 
     static INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR handle(UINT message, WPARAM wParam);
     void initialise();
     void onCommand(int id);
     bool onSetCursor();
