@@ -12,12 +12,18 @@
 #      of the same input;
 #   3. windump.exe and winwrite.exe against their Linux builds, the full
 #      32-bit exit codes of tremcvt.exe, and its refusal of "mseed=" (the
-#      Windows build has no libmseed).
+#      Windows build has no libmseed);
+#   4. the launcher tremcvt_GUI.exe: its dialog tests run in step 1 on a
+#      virtual X display (Xvfb, started and stopped here), among them an
+#      interval batch over the 11 real minute files with the real tremcvt.exe
+#      into an SQLite archive; the Linux launcher's batch (its Qt test, run
+#      here) converts the same minutes, and the FILELIST rows, file names and
+#      file bytes must be equal.
 #
 #   scripts/test-windows.sh
 #
-# Installs mingw-w64 and wine (64-bit only) from Debian when missing, and the
-# Linux side through scripts/install-deps.sh. Builds into build-windows/ and,
+# Installs mingw-w64, wine (64-bit only) and Xvfb from Debian when missing,
+# and the Linux side through scripts/install-deps.sh. Builds into build-windows/ and,
 # for the comparison, the Linux programs into build/ (WINDOWS_BUILD_DIR and
 # LINUX_BUILD_DIR choose other directories). Exits non-zero on any failure.
 set -euo pipefail
@@ -28,12 +34,14 @@ linux_build="${LINUX_BUILD_DIR:-$root/build}"
 jobs="${JOBS:-2}"
 
 fail() { echo "test-windows: $*" >&2; exit 1; }
+# shellcheck source=lib/virtual-display.sh
+. "$root/scripts/lib/virtual-display.sh"
 step() { echo "=== $*"; }
 
 # ---- packages --------------------------------------------------------------
 "$root/scripts/install-deps.sh"
 missing=()
-for p in mingw-w64 wine wine64; do
+for p in mingw-w64 wine wine64 xvfb; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -63,9 +71,15 @@ export TZ=KST-9
 unset TREMCVT_SYSCONFDIR
 cleanup() {
   "$wineserver" -k >/dev/null 2>&1 || true
+  stop_virtual_display
   if [ "${KEEP_WINDOWS_WORK:-0}" = 1 ]; then echo "work directory kept: $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
+
+# The launcher's dialog tests show real windows: wine needs an X display.
+step "starting a virtual X display"
+start_virtual_display "$work/xvfb.log" || fail "no virtual X display"
+echo "DISPLAY=$DISPLAY"
 
 step "starting wine in $WINEPREFIX"
 # The server and the prefix come first: started from inside ctest, wine's
@@ -75,6 +89,11 @@ mkdir -p "$WINEPREFIX"
 "$wine" cmd /c exit >/dev/null 2>&1 || fail "wine does not start"
 windows_dir="$WINEPREFIX/drive_c/windows"
 [ -d "$windows_dir" ] || fail "the wine prefix has no Windows directory"
+# Wine draws its windows itself rather than leaving their frames to a window
+# manager: none runs on the virtual display, and every window that closes
+# would wait two seconds for one.
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 ||
+  fail "the wine registry cannot be set"
 
 # ---- builds ----------------------------------------------------------------
 step "cross-building into $win_build"
@@ -86,7 +105,10 @@ step "building the Linux programs for the comparison in $linux_build"
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$linux_build" -j "$jobs" --target tremcvt windump winwrite
+linux_targets=(tremcvt windump winwrite)
+# The Linux launcher's batch test, when Qt is there to build it.
+if cmake --build "$linux_build" --target help | grep '^\.\.\. batch_run_test$' >/dev/null; then linux_targets+=(batch_run_test); fi
+cmake --build "$linux_build" -j "$jobs" --target "${linux_targets[@]}"
 
 tremcvt_exe="$win_build/converter/driver/tremcvt.exe"
 windump_exe="$win_build/tools/windump.exe"
@@ -97,14 +119,50 @@ tremcvt_linux="$linux_build/converter/driver/tremcvt"
 windump_linux="$linux_build/tools/windump"
 winwrite_linux="$linux_build/tools/winwriter/winwrite"
 
-# ---- unit tests under wine -------------------------------------------------
-step "unit tests under wine"
-(cd "$win_build" && ctest --output-on-failure -j "$jobs" --timeout 300)
-
-# ---- end to end --------------------------------------------------------------
 # "Z:" is the host's root directory under wine.
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 no_cr() { tr -d '\r'; }
+
+# FILELIST rows of an archive database, without the load dates.
+filelist() {
+  sqlite3 "$1" \
+    "select STA,CH,LCODE,TBEGIN,TQTY,TEND,SPS,GAIN,CPATH,COMMENT,DATATYPE,CREATER,FOFF,CALIB,CALPER
+       from FILELIST order by NINDEX"
+}
+# The same files, byte for byte, below two directories; their list goes to $3.
+same_files() {
+  (cd "$1" && find . -type f | sort) >"$3"
+  [ -s "$3" ] || fail "nothing was written below $1"
+  (cd "$2" && find . -type f | sort) | diff -u "$3" - || fail "the file names below $1 and $2 differ"
+  while read -r f; do
+    cmp "$1/$f" "$2/$f" || fail "$f differs below $1 and $2"
+  done <"$3"
+}
+
+# The launchers' batches over the real minute files write into archives
+# prepared alike: archive.db behind the data source TRZ of their own
+# odbc.ini, with SITECHAN rows for the recordings' two channels, and the
+# archive directory archive/.
+prepare_launcher_archive() {
+  mkdir -p "$1/archive"
+  "$root/scripts/create-archive-db" sqlite "$1/archive.db" "$1/odbc.ini" TRZ >/dev/null
+  sqlite3 "$1/archive.db" \
+    "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('KAM','HHZ',100,'??'),('KAM','HHN',100,'??');"
+}
+launcher="$work/launcher"
+prepare_launcher_archive "$launcher/windows"
+prepare_launcher_archive "$launcher/linux"
+
+# ---- unit and dialog tests under wine ----------------------------------------
+step "unit tests under wine"
+(cd "$win_build" && ctest --output-on-failure -j "$jobs" --timeout 300 -LE display)
+# One at a time: the shell's folder browser loses its preselected folder
+# when the directories of other tests come and go meanwhile.
+step "dialog tests under wine"
+(cd "$win_build" && ODBCINI="$launcher/windows/odbc.ini" TREMCVT_LAUNCHER_ARCHIVE="$(windows_path "$launcher/windows")" \
+   ctest --output-on-failure --timeout 300 -L display)
+
+# ---- end to end --------------------------------------------------------------
 
 step "end-to-end conversion: tremcvt.exe and tremcvt on the same WIN files"
 win="$work/win"
@@ -172,24 +230,13 @@ grep -q 'SPS differs from SITECHAN (DEMO::BHE::20)' "$work/linux/report.txt" ||
   fail "the Linux runs did not all end with exit code 3: $(cat "$work/linux/report.txt")"
 diff -u "$work/linux/report.txt" "$work/windows/report.txt" || fail "the reports differ"
 
-filelist() {
-  sqlite3 "$work/$1/archive.db" \
-    "select STA,CH,LCODE,TBEGIN,TQTY,TEND,SPS,GAIN,CPATH,COMMENT,DATATYPE,CREATER,FOFF,CALIB,CALPER
-       from FILELIST order by NINDEX"
-}
-filelist linux >"$work/linux/filelist.txt"
-filelist windows >"$work/windows/filelist.txt"
+filelist "$work/linux/archive.db" >"$work/linux/filelist.txt"
+filelist "$work/windows/archive.db" >"$work/windows/filelist.txt"
 [ "$(wc -l <"$work/linux/filelist.txt")" -eq 4 ] || fail "FILELIST: $(cat "$work/linux/filelist.txt")"
 diff -u "$work/linux/filelist.txt" "$work/windows/filelist.txt" || fail "the FILELIST rows differ"
 
 for dir in archive css; do
-  (cd "$work/linux/$dir" && find . -type f | sort) >"$work/linux/$dir.files"
-  (cd "$work/windows/$dir" && find . -type f | sort) >"$work/windows/$dir.files"
-  [ -s "$work/linux/$dir.files" ] || fail "the Linux run wrote nothing below $dir"
-  diff -u "$work/linux/$dir.files" "$work/windows/$dir.files" || fail "the file names below $dir differ"
-  while read -r f; do
-    cmp "$work/linux/$dir/$f" "$work/windows/$dir/$f" || fail "$dir/$f differs"
-  done <"$work/linux/$dir.files"
+  same_files "$work/linux/$dir" "$work/windows/$dir" "$work/linux/$dir.files"
 done
 grep -q '/11/03032010-110000-BHZ.DEMO$' "$work/linux/archive.files" ||
   fail "the archive names do not use local time: $(cat "$work/linux/archive.files")"
@@ -226,5 +273,21 @@ mseed_report="$(cd "$work/windows" && ODBCINI="$work/windows/odbc.ini" \
   "$wine" "$tremcvt_exe" DEMO "$(windows_path "$win/${minutes[0]}")" "mseed=$(windows_path "$work/sds")" | no_cr)" || true
 [ "$mseed_report" = "miniSEED output (mseed=) is not available in this build." ] ||
   fail "mseed= is not refused with its message: $mseed_report"
+
+step "the Windows and the Linux launcher's batch over the real minute files"
+qt_batch_test="$linux_build/tests/launcher/qt/batch_run_test"
+[ -x "$qt_batch_test" ] || fail "the Linux launcher's tests are not built (Qt 6 missing?): $qt_batch_test"
+(cd "$launcher/linux" && QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 ODBCINI="$launcher/linux/odbc.ini" \
+   TREMCVT_LAUNCHER_ARCHIVE="$launcher/linux" "$qt_batch_test" realConverterConvertsMinuteFiles) \
+  >"$launcher/linux/qt-test.txt" 2>&1 || fail "the Linux launcher's batch failed: $(cat "$launcher/linux/qt-test.txt")"
+filelist "$launcher/linux/archive.db" >"$launcher/linux/filelist.txt"
+filelist "$launcher/windows/archive.db" >"$launcher/windows/filelist.txt"
+[ "$(wc -l <"$launcher/linux/filelist.txt")" -eq 2 ] ||
+  fail "the Linux launcher's FILELIST: $(cat "$launcher/linux/filelist.txt") $(cat "$launcher/linux/qt-test.txt")"
+diff -u "$launcher/linux/filelist.txt" "$launcher/windows/filelist.txt" ||
+  fail "the launchers' FILELIST rows differ"
+same_files "$launcher/linux/archive" "$launcher/windows/archive" "$launcher/linux/archive.files"
+echo "$(wc -l <"$launcher/linux/filelist.txt") FILELIST rows and $(wc -l <"$launcher/linux/archive.files")" \
+  "archive files agree"
 
 step "all Windows tests passed"

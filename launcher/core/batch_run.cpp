@@ -113,6 +113,22 @@ std::string BatchRun::progressText(const BatchStep& step) const
     return std::to_string(step.index + 1) + " / " + std::to_string(counts_.steps) + "  " + step.fileName;
 }
 
+int BatchRun::progressMaximum() const
+{
+    return std::max(counts_.steps - 1, 1);
+}
+
+int BatchRun::progressEndPosition() const
+{
+    return std::min(counts_.stepsStarted, progressMaximum());
+}
+
+std::string completionMessage(const BatchCounts& counts)
+{
+    // The source and the compilers' execution character set are UTF-8.
+    return "Операция завершена!\nОшибки = " + std::to_string(counts.failures());
+}
+
 std::string BatchRun::summaryLine() const
 {
     std::string line = "Steps: " + std::to_string(counts_.steps);

@@ -47,6 +47,10 @@ struct BatchCounts {
 // The text that stands in for the results of a batch that gathered none.
 inline constexpr const char* kCompletedText = "Operation has been completed successfully!";
 
+// What the message box at the end of a batch says (UTF-8):
+// "Операция завершена!\nОшибки = <failures>".
+std::string completionMessage(const BatchCounts& counts);
+
 class BatchRun {
 public:
     // Every minute of the interval: stepCount steps from start on, each
@@ -84,6 +88,14 @@ public:
 
     // "i / K  name": the step's number from 1, the step count and the file.
     std::string progressText(const BatchStep& step) const;
+
+    // The progress bar runs from 0 to progressMaximum() and stands at the
+    // step's index while it runs. A bar of one value would show nothing (or
+    // a busy indicator), so short batches get 0 ... 1.
+    int progressMaximum() const;
+    // Where the bar stands when the batch ends: full, or as far as a
+    // stopped batch got.
+    int progressEndPosition() const;
 
     // The lookup messages and merged reports so far.
     const std::string& resultsText() const { return results_; }

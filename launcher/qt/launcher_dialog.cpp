@@ -439,9 +439,7 @@ void LauncherDialog::runBatch(BatchRun batch)
 {
     batch_ = std::make_unique<BatchRun>(std::move(batch));
     const QString program = QString::fromStdString(batch_->settings().converter.program);
-    // A range of one value would make the bar a busy indicator, so short
-    // batches get 0 ... 1; the bar still shows full at the end.
-    progress_->setRange(0, std::max(batch_->stepCount() - 1, 1));
+    progress_->setRange(0, batch_->progressMaximum());
     progress_->setValue(0);
     batchPhase_ = BatchPhase::Running;
     busyCursor_ = std::make_unique<BusyCursor>();
@@ -464,10 +462,8 @@ void LauncherDialog::runBatch(BatchRun batch)
     batchPhase_ = BatchPhase::Ending;
     qApp->removeEventFilter(this);
     busyCursor_.reset();
-    const BatchCounts counts = batch_->counts();
-    progress_->setValue(std::min(counts.stepsStarted, progress_->maximum()));
-    messageBox_(QCoreApplication::applicationName(),
-                QStringLiteral("Операция завершена!\nОшибки = %1").arg(counts.failures()));
+    progress_->setValue(batch_->progressEndPosition());
+    messageBox_(QCoreApplication::applicationName(), QString::fromStdString(completionMessage(batch_->counts())));
     progress_->setValue(0);
     progress_->setTextVisible(false);
     progress_->resetFormat();

@@ -183,6 +183,35 @@ TEST_F(BatchRunTest, StopSkipsTheRemainingStepsAfterTheRunningOne)
     }
 }
 
+TEST_F(BatchRunTest, ProgressAndMessageAtTheEnd)
+{
+    struct Case {
+        int steps;
+        int stopDuringStep;  // -1: not stopped
+        int maximum;
+        int endPosition;
+        std::string message;
+    };
+    const Case cases[] = {
+        {0, -1, 1, 0, "Операция завершена!\nОшибки = 0"},  // no step: the bar stays empty
+        {1, -1, 1, 1, "Операция завершена!\nОшибки = 1"},  // one step still shows a full bar
+        {2, -1, 1, 1, "Операция завершена!\nОшибки = 2"},
+        {11, -1, 10, 10, "Операция завершена!\nОшибки = 11"},
+        {11, 3, 10, 4, "Операция завершена!\nОшибки = 4"},  // stopped: as far as it got
+    };
+    for (const Case& c : cases) {
+        // Every minute is missing: each started step is one failure.
+        BatchRun batch = BatchRun::interval(settings(), path("absent"), {2010, 3, 3, 2, 0}, c.steps);
+        EXPECT_EQ(batch.progressMaximum(), c.maximum) << c.steps;
+        while (const std::optional<BatchStep> step = batch.nextStep()) {
+            EXPECT_LE(step->index, batch.progressMaximum());
+            if (step->index == c.stopDuringStep) batch.requestStop();
+        }
+        EXPECT_EQ(batch.progressEndPosition(), c.endPosition) << c.steps;
+        EXPECT_EQ(completionMessage(batch.counts()), c.message) << c.steps;
+    }
+}
+
 TEST_F(BatchRunTest, ConverterThatCannotStartIsNamedOnce)
 {
     BatchRun batch = BatchRun::pickedFiles(settings(), {path("a"), path("b"), path("c")}, path("none.ini"));

@@ -101,7 +101,11 @@ private:
     // A SQLite archive database behind a private data source "TRZ", with
     // SITECHAN rows for the two channels of the shared recordings, or
     // nothing (and the test skipped) without the real converter and data.
-    void prepareRealConversion(QString& database, QString& skip);
+    // With usePrepared, the archive that TREMCVT_LAUNCHER_ARCHIVE names
+    // when it is set: a directory with archive.db behind the data source
+    // "TRZ" of the odbc.ini that ODBCINI names, and archive/ below it
+    // (scripts/test-windows.sh compares it with the Windows dialog's).
+    void prepareRealConversion(QString& database, QString& skip, bool usePrepared = false);
     QString queryArchive(const QString& database, const QString& sql);
 
     void startDialog(const QByteArray& settings);
@@ -506,9 +510,10 @@ void BatchRunTest::stopRequestEndsTheBatchAfterTheRunningStep()
     QVERIFY(!dialog_->isVisible());
 }
 
-void BatchRunTest::prepareRealConversion(QString& database, QString& skip)
+void BatchRunTest::prepareRealConversion(QString& database, QString& skip, bool usePrepared)
 {
 #ifndef TREMCVT_CONVERTER_PATH
+    Q_UNUSED(usePrepared);
     skip = QStringLiteral("TREMCVT_CONVERTER_PATH is not defined: the end-to-end batch needs the real converter");
 #else
     const QString converter = QStringLiteral(TREMCVT_CONVERTER_PATH);
@@ -519,26 +524,34 @@ void BatchRunTest::prepareRealConversion(QString& database, QString& skip)
     if (sqlite.isEmpty()) skip = QStringLiteral("the sqlite3 command is not installed");
     if (!skip.isEmpty()) return;
 
-    // A SQLite archive behind a private data source "TRZ".
-    database = dir_->filePath(QStringLiteral("archive.db"));
-    QProcess create;
-    create.setStandardInputFile(QStringLiteral(TREMCVT_SQLITE_SCHEMA));
-    create.start(sqlite, {database});
-    QVERIFY(create.waitForFinished() && create.exitCode() == 0);
-    const QString anyLocation = QStringLiteral("'?") + QStringLiteral("?'");
-    QCOMPARE(QProcess::execute(sqlite, {database, "INSERT INTO SITECHAN (STA, CHAN, SPS, LCODE) VALUES ('KAM', 'HHZ', "
-                                                  "100, " + anyLocation + "), ('KAM', 'HHN', 100, " + anyLocation + ");"}),
-             0);
-    writeFile(dir_->filePath("odbc.ini"), "[TRZ]\nDriver=SQLite3\nDatabase=" + database.toUtf8() + "\n");
-    qputenv("ODBCINI", dir_->filePath("odbc.ini").toLocal8Bit());
+    const QString prepared = usePrepared ? qEnvironmentVariable("TREMCVT_LAUNCHER_ARCHIVE") : QString();
+    QString archive = dir_->filePath("archive");
+    if (!prepared.isEmpty()) {
+        database = prepared + "/archive.db";
+        archive = prepared + "/archive";
+    } else {
+        // A SQLite archive behind a private data source "TRZ".
+        database = dir_->filePath(QStringLiteral("archive.db"));
+        QProcess create;
+        create.setStandardInputFile(QStringLiteral(TREMCVT_SQLITE_SCHEMA));
+        create.start(sqlite, {database});
+        QVERIFY(create.waitForFinished() && create.exitCode() == 0);
+        const QString anyLocation = QStringLiteral("'?") + QStringLiteral("?'");
+        QCOMPARE(QProcess::execute(sqlite, {database, "INSERT INTO SITECHAN (STA, CHAN, SPS, LCODE) VALUES ('KAM', "
+                                                      "'HHZ', 100, " + anyLocation + "), ('KAM', 'HHN', 100, " +
+                                                      anyLocation + ");"}),
+                 0);
+        writeFile(dir_->filePath("odbc.ini"), "[TRZ]\nDriver=SQLite3\nDatabase=" + database.toUtf8() + "\n");
+        qputenv("ODBCINI", dir_->filePath("odbc.ini").toLocal8Bit());
+    }
     qputenv("TREMCVT_SYSCONFDIR", dir_->path().toLocal8Bit());
 
     // The archive's root must exist: the converter creates the station and
     // hour directories below it, never the root itself.
-    QVERIFY(QDir().mkpath(dir_->filePath("archive")));
+    QVERIFY(QDir().mkpath(archive));
     startDialog("[system]\nnsta=1\ndir=" + win.toUtf8() + "\ntime=03/03/2010 02:00\ntimeqty=000 00:11\n"
                 "[sta0]\nname=KAM\na100=HHZ\na101=HHN\n"
-                "[DATABASE]\nODBC=TRZ\n[DATA]\nDIR=" + dir_->filePath("archive").toUtf8() + "\n");
+                "[DATABASE]\nODBC=TRZ\n[DATA]\nDIR=" + archive.toUtf8() + "\n");
     dialog_->setConverterProgram(converter);
 #endif
 }
@@ -551,15 +564,15 @@ QString BatchRunTest::queryArchive(const QString& database, const QString& sql)
     return QString::fromUtf8(query.readAllStandardOutput()).trimmed();
 }
 
-#define TREMCVT_PREPARE_REAL_CONVERSION(database)                 \
+#define TREMCVT_PREPARE_REAL_CONVERSION(database, ...)            \
     QString database, skip_;                                       \
-    prepareRealConversion(database, skip_);                        \
+    prepareRealConversion(database, skip_ __VA_OPT__(,) __VA_ARGS__); \
     if (QTest::currentTestFailed()) return;                        \
     if (!skip_.isEmpty()) QSKIP(qPrintable(skip_))
 
 void BatchRunTest::realConverterConvertsMinuteFiles()
 {
-    TREMCVT_PREPARE_REAL_CONVERSION(database);
+    TREMCVT_PREPARE_REAL_CONVERSION(database, true);
     control<QPushButton>("ctl1005")->click();
 
     const QString text = QString::fromStdString(results());
