@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that tremcvt needs to build, test and run,
-# skipping those already present. Runs as root on Debian 12.
+# and any further ones named as arguments (the Windows stage and the
+# screenshot scripts name theirs), skipping those already present. Runs as
+# root on Debian 12.
+#
+#   scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -12,6 +16,7 @@ packages=(
   postgresql postgresql-client odbc-postgresql
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
   time tzdata
+  "$@"
 )
 
 missing=()

@@ -22,20 +22,9 @@ case "$output" in
   *) output="$(pwd)/$output" ;;
 esac
 
-missing=()
-for p in xvfb xdotool imagemagick fonts-wine; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-if [ -x /usr/lib/wine/wine64 ]; then wine=/usr/lib/wine/wine64; else wine="$(command -v wine64 || command -v wine)"; fi
-if [ -x /usr/lib/wine/wineserver64 ]; then wineserver=/usr/lib/wine/wineserver64
-else wineserver="$(command -v wineserver || echo /usr/lib/wine/wineserver)"; fi
+"$root/scripts/install-deps.sh" xvfb xdotool imagemagick fonts-wine >/dev/null
+# shellcheck source=lib/wine.sh
+. "$root/scripts/lib/wine.sh"
 
 # shellcheck source=lib/virtual-display.sh
 . "$root/scripts/lib/virtual-display.sh"

@@ -39,25 +39,10 @@ fail() { echo "test-windows: $*" >&2; exit 1; }
 step() { echo "=== $*"; }
 
 # ---- packages --------------------------------------------------------------
-"$root/scripts/install-deps.sh"
-missing=()
-for p in mingw-w64 wine wine64 xvfb; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  step "installing ${missing[*]}"
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/install-deps.sh" mingw-w64 wine wine64 xvfb
 
-# Debian 12 has the 64-bit loader as /usr/lib/wine/wine64; the "wine" script
-# would look for a 32-bit wine first.
-if [ -x /usr/lib/wine/wine64 ]; then wine=/usr/lib/wine/wine64; else wine="$(command -v wine64 || command -v wine)"; fi
-if [ -x /usr/lib/wine/wineserver64 ]; then wineserver=/usr/lib/wine/wineserver64
-else wineserver="$(command -v wineserver || echo /usr/lib/wine/wineserver)"; fi
+# shellcheck source=lib/wine.sh
+. "$root/scripts/lib/wine.sh"
 [ -x "$wine" ] || fail "no wine loader found"
 
 # ---- wine ------------------------------------------------------------------
