@@ -78,7 +78,7 @@ echo "== Archive tree"
 (cd "$demo/archive" && find . -type f -printf '%10s  %p\n' | sort -k2)
 echo
 echo "== Header of one archive file"
-head -c 512 "$(find "$demo/archive" -type f | sort | head -n 1)" | tr -d '\0' | tr -d '\r'
+head -c 512 "$(find "$demo/archive" -type f ! -name '.*' | sort | head -n 1)" | tr -d '\0' | tr -d '\r'
 echo
 echo "Demo folder: $demo"
 exit "$status"
