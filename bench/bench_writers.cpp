@@ -60,7 +60,7 @@ void cssHour(benchmark::State& state)
     ScratchDir dir;
     for (auto _ : state) {
         std::string path = "out/hour.wfdisc";
-        if (writeCssOutput(table, path, dir.path.string()) != kWriterSuccess) state.SkipWithError("write failed");
+        if (writeCssOutput(table, path, dir.path.string()) != kResultOk) state.SkipWithError("write failed");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kChannels * kRate * kSeconds * 4);
 }
@@ -76,7 +76,7 @@ void trzHour(benchmark::State& state)
                 trzFilePath(dir.path.string(), trace.station.view(), trace.component.view(), trace.startTime);
             const TrzHeader header =
                 formatTrzHeader(trace.startTime, kSeconds, kRate, trace.station.view(), trace.component.view());
-            if (createTrzFile(path, trace.samples.data(), trace.sampleCount(), header) != kWriterSuccess)
+            if (createTrzFile(path, trace.samples.data(), trace.sampleCount(), header) != kResultOk)
                 state.SkipWithError("write failed");
         }
     }

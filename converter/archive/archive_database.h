@@ -9,17 +9,35 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "common/fixed_text.h"
 #include "converter/archive/odbc.h"
-#include "converter/archive/result_codes.h"
+#include "common/result_codes.h"
 #include "converter/archive/schema_names.h"
 #include "converter/archive/statement_text.h"
 
 namespace tremcvt {
+
+// One channel's data as the catalogue stores it: whose it is, where it lies
+// in time and its samples. Every catalogue step takes what it needs of it.
+struct ChannelStore {
+    std::string station;
+    std::string channel;
+    std::string locationCode;  // empty or "??": unspecified
+    std::string creator;
+    double startTime = 0.0;    // seconds since 1970
+    double endTime = 0.0;      // seconds since 1970
+    double sampleRate = 0.0;
+    std::span<const float> samples;
+    double calib = 0.0;
+    double calper = 0.0;
+
+    std::int32_t sampleCount() const { return static_cast<std::int32_t>(samples.size()); }
+};
 
 class ArchiveDatabase {
 public:
@@ -93,6 +111,24 @@ public:
                                    std::string_view channel, std::string_view locationCode,
                                    std::string_view creator, double startTime, double endTime,
                                    double sampleRate, bool& replaced);
+
+    // The same operations on one value that describes the channel's store.
+    ResultCode removeArchivedFile(const ChannelStore& store, std::string_view path)
+    {
+        return removeArchivedFile(store.station, store.channel, store.locationCode, store.startTime, path);
+    }
+    ResultCode archiveChannel(const ChannelStore& store)
+    {
+        return archiveChannel(store.samples.data(), store.sampleCount(), store.station, store.channel,
+                              store.locationCode, std::string_view(), store.creator, store.startTime,
+                              store.endTime, store.sampleRate, store.calib, store.calper);
+    }
+    ResultCode replaceArchivedData(const ChannelStore& store, bool& replaced)
+    {
+        return replaceArchivedData(store.samples.data(), store.sampleCount(), store.station, store.channel,
+                                   store.locationCode, store.creator, store.startTime, store.endTime,
+                                   store.sampleRate, replaced);
+    }
 
     const char* dataSource() const { return dataSource_.c_str(); }
     const char* userName() const { return userName_.c_str(); }

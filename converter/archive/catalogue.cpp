@@ -12,7 +12,7 @@
 #include "converter/archive/archive_database.h"
 #include "converter/archive/catalogue_internal.h"
 #include "converter/writers/trz_writer.h"
-#include "converter/writers/writer_result.h"
+#include "common/result_codes.h"
 
 namespace tremcvt {
 namespace catalogue {
@@ -232,7 +232,7 @@ ResultCode appendArchivePiece(ArchiveDatabase& db, const float* samples, std::in
     }
     std::string reason;
     if (appendTrzSamples(db.absoluteCurrentPath(), latest.cataloguedSamples(), samples, count, &reason) !=
-        kWriterSuccess) {
+        kResultOk) {
         db.noteFailure(reason);
         return kResultFileOpenFailed;
     }
@@ -262,7 +262,7 @@ ResultCode createArchivePiece(ArchiveDatabase& db, const float* samples, std::in
     const double pieceSeconds = db.sampleRate > 0.0 ? count / db.sampleRate : 0.0;
     const TrzHeader header = formatTrzHeader(db.startTime, pieceSeconds, db.sampleRate, db.station, db.channel);
     std::string reason;
-    if (createTrzFile(db.absoluteCurrentPath(), samples, count, header, &reason) != kWriterSuccess) {
+    if (createTrzFile(db.absoluteCurrentPath(), samples, count, header, &reason) != kResultOk) {
         db.noteFailure(reason);
         return kResultFileOpenFailed;
     }
@@ -301,7 +301,7 @@ ResultCode writeArchiveHeader(ArchiveDatabase& db)
     const double duration = db.useTend() ? last.value - begin.value : last.value;
     const TrzHeader header = formatTrzHeader(begin.value, duration, db.sampleRate, db.station, db.channel);
     std::string reason;
-    if (writeTrzHeader(db.absoluteCurrentPath(), header, &reason) == kWriterSuccess) return kResultOk;
+    if (writeTrzHeader(db.absoluteCurrentPath(), header, &reason) == kResultOk) return kResultOk;
     db.noteFailure(reason);
     return kResultFileOpenFailed;
 }
@@ -367,7 +367,7 @@ ResultCode replaceContainedSamples(ArchiveDatabase& db, const float* samples, st
         // file that does not hold them is passed over.
         std::string reason;
         if (overwriteTrzSamples(db.absoluteCurrentPath(), static_cast<std::int64_t>(first), samples, count,
-                                &reason) != kWriterSuccess) {
+                                &reason) != kResultOk) {
             db.noteFailure(reason);
             continue;
         }

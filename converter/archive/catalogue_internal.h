@@ -12,7 +12,7 @@
 
 #include "common/platform.h"
 #include "converter/archive/archive_database.h"
-#include "converter/archive/result_codes.h"
+#include "common/result_codes.h"
 
 namespace tremcvt::catalogue {
 

@@ -157,7 +157,7 @@ void writeCss(const ChannelTable& table, const ConverterSettings& settings, RunR
               ConversionOutcome& outcome)
 {
     std::string wfdiscPath = settings.css.str();
-    if (writeCssOutput(table, wfdiscPath, settings.data.view()) != kWriterSuccess) {
+    if (writeCssOutput(table, wfdiscPath, settings.data.view()) != kResultOk) {
         outcome.cssWriteFailed = true;
         out.print("CSS write error (%s)\n", wfdiscPath.c_str());
     }

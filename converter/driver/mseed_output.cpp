@@ -50,7 +50,7 @@ int writeMseedOutput(const ChannelTable& table, const ConverterSettings& setting
             continue;
         }
         const MseedStoreResult stored = storeMseedChannel(trace, root, network);
-        if (stored.code == kWriterSuccess) continue;
+        if (stored.code == kResultOk) continue;
         report.print("miniSEED write error (%s::%s::%s)\n", trace.station.c_str(), trace.component.c_str(),
                      stored.dayFilePath.empty() ? root.c_str() : stored.dayFilePath.c_str());
         report.addReasons(stored.reason);

@@ -100,7 +100,7 @@ int writeCssOutput(const ChannelTable& table, std::string& wfdiscPath, std::stri
         // A path that ends in a separator names a directory (for example an
         // empty "css=" value, which is the data directory itself): there is
         // no wfdisc file to create, so nothing at all is made.
-        if (path.empty() || path.back() == '/') return kFileOpenError;
+        if (path.empty() || path.back() == '/') return kResultFileOpenFailed;
         createDirectoriesOnTheWay(path);
 
         std::vector<std::string> names;
@@ -114,12 +114,12 @@ int writeCssOutput(const ChannelTable& table, std::string& wfdiscPath, std::stri
 
         {
             OutputFile wfdisc(path, OutputFile::Mode::CreateTruncate);
-            if (!wfdisc.isOpen()) return kFileOpenError;
+            if (!wfdisc.isOpen()) return kResultFileOpenFailed;
             const bool written = wfdisc.writeAll(lines.data(), lines.size());
             if (!wfdisc.close() || !written) {
                 std::error_code error;
                 std::filesystem::remove(path, error);
-                return kFileOpenError;
+                return kResultFileOpenFailed;
             }
         }
 
@@ -137,14 +137,14 @@ int writeCssOutput(const ChannelTable& table, std::string& wfdiscPath, std::stri
             if (!data.close() || !written) {
                 std::error_code error;
                 std::filesystem::remove(dataPath, error);
-                return kFileOpenError;
+                return kResultFileOpenFailed;
             }
         }
-        return kWriterSuccess;
+        return kResultOk;
     } catch (const std::bad_alloc&) {
-        return kOutOfMemory;
+        return kResultPathOrMemoryFailed;
     } catch (const std::length_error&) {
-        return kOutOfMemory;
+        return kResultPathOrMemoryFailed;
     }
 }
 

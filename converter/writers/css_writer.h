@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "converter/win/channel_table.h"
-#include "converter/writers/writer_result.h"
+#include "common/result_codes.h"
 
 namespace tremcvt {
 
@@ -30,7 +30,7 @@ std::string cssWfdiscPath(std::string_view wfdiscPath, std::string_view dataDir)
 // and one ".w" file per channel beside it. wfdiscPath receives the path
 // written. A channel whose station or component cannot stand in a file name,
 // or whose ".w" file cannot be created, gets no ".w" file; its wfdisc line
-// stays. kWriterSuccess; kFileOpenError when the wfdisc file cannot be
+// stays. kResultOk; kResultFileOpenFailed when the wfdisc file cannot be
 // created (then no ".w" file is written) or a file cannot be completely
 // written.
 int writeCssOutput(const ChannelTable& table, std::string& wfdiscPath, std::string_view dataDir);

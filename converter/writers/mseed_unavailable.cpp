@@ -9,7 +9,7 @@ bool mseedOutputAvailable() { return false; }
 MseedStoreResult storeMseedChannel(const ChannelTrace&, std::string_view, std::string_view)
 {
     MseedStoreResult result;
-    result.code = kFileOpenError;
+    result.code = kResultFileOpenFailed;
     result.reason = "this build of tremcvt cannot write miniSEED (built without libmseed)";
     return result;
 }

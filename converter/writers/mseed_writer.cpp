@@ -164,10 +164,10 @@ bool steim2CanHold(const std::int32_t* samples, std::size_t count)
 }
 
 struct Outcome {
-    int code = kWriterSuccess;
+    int code = kResultOk;
     std::string reason;
 
-    bool ok() const { return code == kWriterSuccess; }
+    bool ok() const { return code == kResultOk; }
 };
 
 Outcome failed(int code, std::string reason) { return {code, std::move(reason)}; }
@@ -183,7 +183,7 @@ Outcome packRecords(const StreamCodes& codes, std::int64_t start, double rate, c
     if (count == 0) return {};
     PackingRecord packing;
     MSRecord* record = packing.get();
-    if (record == nullptr) return failed(kOutOfMemory, "out of memory while packing records");
+    if (record == nullptr) return failed(kResultPathOrMemoryFailed, "out of memory while packing records");
     std::snprintf(record->network, sizeof record->network, "%s", codes.network.c_str());
     std::snprintf(record->station, sizeof record->station, "%s", codes.station.c_str());
     record->location[0] = '\0';
@@ -202,9 +202,9 @@ Outcome packRecords(const StreamCodes& codes, std::int64_t start, double rate, c
     RecordSink sink{&out};
     std::int64_t packed = 0;
     const int records = msr_pack(record, appendRecord, &sink, &packed, 1, 0);
-    if (sink.failed) return failed(kOutOfMemory, "out of memory while packing records");
+    if (sink.failed) return failed(kResultPathOrMemoryFailed, "out of memory while packing records");
     if (records < 0 || packed != static_cast<std::int64_t>(count))
-        return failed(kFileOpenError, libraryFailure("the samples cannot be packed into records"));
+        return failed(kResultFileOpenFailed, libraryFailure("the samples cannot be packed into records"));
     return {};
 }
 
@@ -354,7 +354,7 @@ Outcome rebuilt(const Bytes& old, const std::vector<StoredRecord>& records, cons
         // Partly covered: what lies outside the new span is packed anew.
         std::vector<std::int32_t> samples;
         if (!decodeSamples(old, record, samples))
-            return failed(kFileOpenError, libraryFailure("a record partly covered by the new data at byte " +
+            return failed(kResultFileOpenFailed, libraryFailure("a record partly covered by the new data at byte " +
                                                          std::to_string(record.offset) +
                                                          " holds no integer samples to keep"));
         std::size_t before = 0;
@@ -398,14 +398,14 @@ Outcome readDayFile(const std::string& path, std::size_t spare, Bytes& bytes, bo
     if (!file.isOpen()) {
         exists = false;
         if (file.error() == ENOENT) return {};
-        return failed(kFileOpenError, file.failure());
+        return failed(kResultFileOpenFailed, file.failure());
     }
     exists = true;
     const std::int64_t size = file.size();
-    if (size < 0) return failed(kFileOpenError, file.failure());
+    if (size < 0) return failed(kResultFileOpenFailed, file.failure());
     bytes.reserve(static_cast<std::size_t>(size) + spare);
     bytes.resize(static_cast<std::size_t>(size));
-    if (size > 0 && !file.readAllAt(bytes.data(), bytes.size(), 0)) return failed(kFileOpenError, file.failure());
+    if (size > 0 && !file.readAllAt(bytes.data(), bytes.size(), 0)) return failed(kResultFileOpenFailed, file.failure());
     // Nothing was written through this descriptor: a failure to close it
     // changes nothing on disk.
     file.close();
@@ -421,19 +421,19 @@ Outcome replaceDayFile(const std::string& directory, const std::string& name, co
     // out of the day-file patterns that SDS readers look for.
     const std::string temporary = joinPath(directory, "." + name + ".tmp");
     OutputFile file(temporary, OutputFile::Mode::CreateTruncate);
-    if (!file.isOpen()) return failed(kFileOpenError, file.failure());
+    if (!file.isOpen()) return failed(kResultFileOpenFailed, file.failure());
     const bool written = file.writeAll(bytes.data(), bytes.size());
     std::string reason = file.failure();
     const bool closed = file.close();
     if (!written || !closed) {
         if (reason.empty()) reason = file.failure();
         removeFile(temporary);
-        return failed(kFileOpenError, reason);
+        return failed(kResultFileOpenFailed, reason);
     }
     const FileCallResult renamed = renameFile(temporary, path);
     if (!renamed) {
         removeFile(temporary);
-        return failed(kFileOpenError, renamed.reason);
+        return failed(kResultFileOpenFailed, renamed.reason);
     }
     return {};
 }
@@ -448,7 +448,7 @@ Outcome makeChannelDirectories(const std::string& channelDirectory)
     for (int i = kLevelsBelowRoot - 1; i >= 0; --i, dir = dir.parent_path()) levels[i] = dir;
     for (const std::filesystem::path& level : levels) {
         const FileCallResult made = makeDirectory(level.string());
-        if (!made) return failed(kFileOpenError, made.reason);
+        if (!made) return failed(kResultFileOpenFailed, made.reason);
     }
     return {};
 }
@@ -476,7 +476,7 @@ Outcome storeDay(const std::string& directory, const std::string& name, const Ne
     std::vector<StoredRecord> records;
     if (!haveLast) {
         std::string reason;
-        if (!parseDayFile(file, path, records, reason)) return failed(kFileOpenError, reason);
+        if (!parseDayFile(file, path, records, reason)) return failed(kResultFileOpenFailed, reason);
         last = records.back();
     }
     if (data.start - last.last > data.halfInterval()) {
@@ -485,7 +485,7 @@ Outcome storeDay(const std::string& directory, const std::string& name, const Ne
         return replaceDayFile(directory, name, file);
     }
     std::string reason;
-    if (records.empty() && !parseDayFile(file, path, records, reason)) return failed(kFileOpenError, reason);
+    if (records.empty() && !parseDayFile(file, path, records, reason)) return failed(kResultFileOpenFailed, reason);
     Bytes next;
     outcome = rebuilt(file, records, data, next);
     if (!outcome.ok()) return outcome;
@@ -511,14 +511,14 @@ MseedStoreResult storeMseedChannel(const ChannelTrace& trace, std::string_view r
         if (trace.samples.empty()) return result;
         const StreamCodes codes{std::string(network), trace.station.str(), trace.component.str()};
         if (checkMseedCodes(codes.network, codes.station, codes.channel) != MseedCodeCheck::kValid) {
-            result.code = kFileOpenError;
+            result.code = kResultFileOpenFailed;
             result.reason = "the codes " + codes.network + "." + codes.station + "." + codes.channel +
                             " cannot stand in a miniSEED record";
             return result;
         }
         const std::vector<SdsDayPiece> days = splitAtUtcMidnights(trace.startTime, trace.sps, trace.samples.size());
         if (days.empty()) {
-            result.code = kFileOpenError;
+            result.code = kResultFileOpenFailed;
             result.reason = "a rate of " + std::to_string(trace.sps) +
                             " samples per second or this start time cannot be written as miniSEED";
             return result;
@@ -546,10 +546,10 @@ MseedStoreResult storeMseedChannel(const ChannelTrace& trace, std::string_view r
         result.dayFilePath.clear();
         return result;
     } catch (const std::bad_alloc&) {
-        result.code = kOutOfMemory;
+        result.code = kResultPathOrMemoryFailed;
         result.reason = "out of memory while storing miniSEED records";
     } catch (const std::length_error&) {
-        result.code = kOutOfMemory;
+        result.code = kResultPathOrMemoryFailed;
         result.reason = "out of memory while storing miniSEED records";
     }
     return result;

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "converter/win/channel_table.h"
-#include "converter/writers/writer_result.h"
+#include "common/result_codes.h"
 
 namespace tremcvt {
 
@@ -71,7 +71,7 @@ std::string sdsDayFileName(std::string_view network, std::string_view station, s
 bool mseedOutputAvailable();
 
 struct MseedStoreResult {
-    int code = kWriterSuccess;  // kWriterSuccess, kFileOpenError or kOutOfMemory
+    int code = kResultOk;  // kResultOk, kResultFileOpenFailed or kResultPathOrMemoryFailed
     std::string dayFilePath;    // the day file a failure concerns (empty when none could be named)
     std::string reason;         // for the operator: "<path>: <call>: <system message>" or what was refused
 };

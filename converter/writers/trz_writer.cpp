@@ -48,18 +48,18 @@ bool validCount(const float* samples, std::int32_t count)
     return count >= 0 && (count == 0 || samples != nullptr);
 }
 
-// A failed file call: its reason for the caller, kFileOpenError.
+// A failed file call: its reason for the caller, kResultFileOpenFailed.
 int failed(std::string* reason, const OutputFile& file)
 {
     if (reason != nullptr) *reason = file.failure();
-    return kFileOpenError;
+    return kResultFileOpenFailed;
 }
 
 // A refusal before or without a failed call.
 int refuse(std::string* reason, const std::string& path, const std::string& why)
 {
     if (reason != nullptr) *reason = (path.empty() ? std::string("(no path)") : path) + ": " + why;
-    return kFileOpenError;
+    return kResultFileOpenFailed;
 }
 
 }  // namespace
@@ -192,7 +192,7 @@ int createTrzFile(const std::string& path, const float* samples, std::int32_t co
         removeFile(path);
         return failed(reason, file);
     }
-    return kWriterSuccess;
+    return kResultOk;
 }
 
 int appendTrzSamples(const std::string& path, std::int64_t cataloguedSamples, const float* samples,
@@ -221,7 +221,7 @@ int appendTrzSamples(const std::string& path, std::int64_t cataloguedSamples, co
         return failed(reason, file);
     }
     if (!file.close()) return failed(reason, file);
-    return kWriterSuccess;
+    return kResultOk;
 }
 
 int overwriteTrzSamples(const std::string& path, std::int64_t sampleIndex, const float* samples,
@@ -238,7 +238,7 @@ int overwriteTrzSamples(const std::string& path, std::int64_t sampleIndex, const
     const std::int64_t offset = static_cast<std::int64_t>(kTrzHeaderSize) + kSampleBytes * sampleIndex;
     const std::int64_t end = offset + kSampleBytes * count;
     if (end > size) return refuse(reason, path, "the file does not hold the samples to replace");
-    if (count == 0) return file.close() ? kWriterSuccess : failed(reason, file);
+    if (count == 0) return file.close() ? kResultOk : failed(reason, file);
 
     // Keep the bytes being replaced, so that a failed write can put them back.
     const std::size_t length = static_cast<std::size_t>(kSampleBytes) * static_cast<std::size_t>(count);
@@ -249,7 +249,7 @@ int overwriteTrzSamples(const std::string& path, std::int64_t sampleIndex, const
         file.writeAllAt(former.data(), length, offset);
         return result;
     }
-    return file.close() ? kWriterSuccess : failed(reason, file);
+    return file.close() ? kResultOk : failed(reason, file);
 }
 
 int writeTrzHeader(const std::string& path, const TrzHeader& header, std::string* reason)
@@ -258,7 +258,7 @@ int writeTrzHeader(const std::string& path, const TrzHeader& header, std::string
     OutputFile file(path, OutputFile::Mode::ExistingOnly);
     if (!file.isOpen()) return failed(reason, file);
     if (!file.writeAllAt(header.bytes.data(), header.bytes.size(), 0)) return failed(reason, file);
-    return file.close() ? kWriterSuccess : failed(reason, file);
+    return file.close() ? kResultOk : failed(reason, file);
 }
 
 std::int64_t trzSampleCount(const std::string& path)

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "converter/writers/writer_result.h"
+#include "common/result_codes.h"
 
 namespace tremcvt {
 
@@ -65,7 +65,7 @@ TrzHeader formatTrzHeader(double beginTime, double durationSeconds, double sampl
 // Creates (or truncates) the file at path, creating its station and hour
 // directories (the two directories above the file) when missing, and writes
 // the header area and the samples. A failed or incomplete write removes the
-// file. kWriterSuccess or kFileOpenError.
+// file. kResultOk or kResultFileOpenFailed.
 int createTrzFile(const std::string& path, const float* samples, std::int32_t count, const TrzHeader& header,
                   std::string* reason = nullptr);
 
@@ -76,13 +76,13 @@ int createTrzFile(const std::string& path, const float* samples, std::int32_t co
 // dropped, so the new ones land exactly where the catalogue says the file
 // ends. A file shorter than that is refused and left as it is. On a failed
 // or incomplete write the file is cut back to its catalogued length.
-// kWriterSuccess or kFileOpenError.
+// kResultOk or kResultFileOpenFailed.
 int appendTrzSamples(const std::string& path, std::int64_t cataloguedSamples, const float* samples,
                      std::int32_t count, std::string* reason = nullptr);
 
 // Replaces count samples in place, starting with sample number sampleIndex
 // (byte 512 + 4 * sampleIndex). Only when the file already holds all of them;
-// otherwise nothing is written and the result is kFileOpenError.
+// otherwise nothing is written and the result is kResultFileOpenFailed.
 int overwriteTrzSamples(const std::string& path, std::int64_t sampleIndex, const float* samples,
                         std::int32_t count, std::string* reason = nullptr);
 

@@ -115,7 +115,7 @@ TEST(CssWriter, WritesWfdiscAndSampleFilesCreatingDirectories)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.argument);
         std::string path = c.argument;
-        ASSERT_EQ(writeCssOutput(table, path, (dir.path() / "data").string()), kWriterSuccess);
+        ASSERT_EQ(writeCssOutput(table, path, (dir.path() / "data").string()), kResultOk);
         EXPECT_EQ(path, c.written.string());
         EXPECT_EQ(readBytes(c.written), expectedLines);
         const std::filesystem::path outDir = c.written.parent_path();
@@ -133,11 +133,11 @@ TEST(CssWriter, RewritesOutputFromScratch)
     table.append(makeTrace("KAM", "BHZ", 100, kJuly6At103015, std::vector<float>(50, 3.0f)));
     table.append(makeTrace("KAM", "BHN", 100, kJuly6At103015, {1.0f}));
     std::string path = (dir.path() / "x.wfdisc").string();
-    ASSERT_EQ(writeCssOutput(table, path, dir.str()), kWriterSuccess);
+    ASSERT_EQ(writeCssOutput(table, path, dir.str()), kResultOk);
 
     ChannelTable smaller;
     smaller.append(makeTrace("KAM", "BHZ", 100, kJuly6At103015, {9.0f, 8.0f}));
-    ASSERT_EQ(writeCssOutput(smaller, path, dir.str()), kWriterSuccess);
+    ASSERT_EQ(writeCssOutput(smaller, path, dir.str()), kResultOk);
     EXPECT_EQ(readBytes(path), formatWfdiscLine(smaller[0], cssDataFileName(smaller[0])));
     EXPECT_EQ(readBytes(dir.path() / "0-10301506072009-KAM-BHZ.w"), littleEndianBytes({9.0f, 8.0f}));
 }
@@ -149,7 +149,7 @@ TEST(CssWriter, LaterChannelWithTheSameNameReplacesTheEarlierFile)
     table.append(makeTrace("KAM", "BHZ", 100, kJuly6At103015 - 0.5, {1.0f, 2.0f, 3.0f}));
     table.append(makeTrace("KAM", "BHZ", 100, kJuly6At103015, {7.0f}));
     std::string path = (dir.path() / "x.wfdisc").string();
-    ASSERT_EQ(writeCssOutput(table, path, dir.str()), kWriterSuccess);
+    ASSERT_EQ(writeCssOutput(table, path, dir.str()), kResultOk);
 
     const std::string wfdisc = readBytes(path);
     ASSERT_EQ(wfdisc.size(), 2 * (kWfdiscLineLength + 1));
@@ -176,7 +176,7 @@ TEST(CssWriter, WfdiscThatCannotBeCreatedWritesNothing)
     for (const std::string& argument : arguments) {
         SCOPED_TRACE(argument);
         std::string path = argument;
-        EXPECT_EQ(writeCssOutput(table, path, data.string()), kFileOpenError);
+        EXPECT_EQ(writeCssOutput(table, path, data.string()), kResultFileOpenFailed);
         EXPECT_EQ(directoryEntries(data), std::vector<std::string>{"existing"});
         EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"data", "data/existing", "plain"}));
     }
@@ -193,7 +193,7 @@ TEST(CssWriter, CodesThatCannotStandInAFileNameGetNoDataFile)
     table.append(makeTrace("..", "..", 100, kJuly6At103015, {1.0f}));
     table.append(makeTrace("KAM", "BHZ", 100, kJuly6At103015, {5.0f}));
     std::string path = (out / "x.wfdisc").string();
-    ASSERT_EQ(writeCssOutput(table, path, dir.str()), kWriterSuccess);
+    ASSERT_EQ(writeCssOutput(table, path, dir.str()), kResultOk);
 
     EXPECT_EQ(readBytes(path).size(), 5 * (kWfdiscLineLength + 1));
     EXPECT_EQ(directoryEntries(dir.path()),
@@ -207,7 +207,7 @@ TEST(CssWriter, IncompleteWriteIsReported)
     table.append(makeTrace("KAM", "BHZ", 100, kJuly6At103015, std::vector<float>(1000, 1.0f)));
     std::string path = (dir.path() / "x.wfdisc").string();
     writer_test::FileSizeLimit limit(1024);
-    EXPECT_EQ(writeCssOutput(table, path, dir.str()), kFileOpenError);
+    EXPECT_EQ(writeCssOutput(table, path, dir.str()), kResultFileOpenFailed);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "0-10301506072009-KAM-BHZ.w"));
 }
 

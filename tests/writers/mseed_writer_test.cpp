@@ -178,7 +178,7 @@ protected:
     void storeOk(const ChannelTrace& t, const fs::path& root) const
     {
         const MseedStoreResult r = store(t, root);
-        EXPECT_EQ(r.code, kWriterSuccess) << r.reason;
+        EXPECT_EQ(r.code, kResultOk) << r.reason;
     }
 
     writer_test::TempDir dir_;
@@ -378,7 +378,7 @@ TEST_F(MseedStoreTest, FailedStoresLeaveEveryFileAsItWas)
             if (c.prepare == "full disk") limit = std::make_unique<writer_test::FileSizeLimit>(9000);
             result = store(next, root);
         }
-        EXPECT_EQ(result.code, kFileOpenError);
+        EXPECT_EQ(result.code, kResultFileOpenFailed);
         EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
         EXPECT_EQ(result.dayFilePath, dayFile(2010, 62).replace(0, root_.string().size(), root.string()));
         EXPECT_EQ(treeDifferences(before, treeOf(dir_.path())), std::vector<std::string>{});
@@ -393,13 +393,13 @@ TEST_F(MseedStoreTest, FailedStoresLeaveEveryFileAsItWas)
     noRate.sps = 0;
     for (const ChannelTrace* refused : {&longStation, &noRate}) {
         const MseedStoreResult result = store(*refused, root_);
-        EXPECT_EQ(result.code, kFileOpenError);
+        EXPECT_EQ(result.code, kResultFileOpenFailed);
         EXPECT_FALSE(result.reason.empty());
     }
-    EXPECT_EQ(storeMseedChannel(minute, root_.string(), "XXX").code, kFileOpenError);
+    EXPECT_EQ(storeMseedChannel(minute, root_.string(), "XXX").code, kResultFileOpenFailed);
     EXPECT_EQ(treeDifferences(before, treeOf(dir_.path())), std::vector<std::string>{});
     // A channel without samples has nothing to store.
-    EXPECT_EQ(store(trace(100, utc(2010, 3, 3, 2, 0, 0), {}), root_).code, kWriterSuccess);
+    EXPECT_EQ(store(trace(100, utc(2010, 3, 3, 2, 0, 0), {}), root_).code, kResultOk);
     EXPECT_EQ(treeDifferences(before, treeOf(dir_.path())), std::vector<std::string>{});
 }
 

@@ -130,7 +130,7 @@ TEST(TrzWriter, CreateMakesDirectoriesAndWritesHeaderThenLittleEndianSamples)
     const TrzHeader header = formatTrzHeader(kJuly6At1030, 3.0, 1.0, "AB", "EW");
     const std::vector<float> samples = {1.0f, -2.5f, 1e-3f};
 
-    ASSERT_EQ(createTrzFile(path, samples.data(), 3, header), kWriterSuccess);
+    ASSERT_EQ(createTrzFile(path, samples.data(), 3, header), kResultOk);
     EXPECT_TRUE(std::filesystem::is_regular_file(dir.path() / "AB" / "10" / "06072009-103000- EW. AB"));
     std::string bytes = readBytes(path);
     ASSERT_EQ(bytes.size(), 512u + 4 * 3);
@@ -139,13 +139,13 @@ TEST(TrzWriter, CreateMakesDirectoriesAndWritesHeaderThenLittleEndianSamples)
     EXPECT_EQ(trzSampleCount(path), 3);
 
     // Creating again over the same name starts the file afresh.
-    ASSERT_EQ(createTrzFile(path, samples.data(), 1, header), kWriterSuccess);
+    ASSERT_EQ(createTrzFile(path, samples.data(), 1, header), kResultOk);
     EXPECT_EQ(readBytes(path).size(), 512u + 4);
-    ASSERT_EQ(createTrzFile(path, nullptr, 0, header), kWriterSuccess);
+    ASSERT_EQ(createTrzFile(path, nullptr, 0, header), kResultOk);
     EXPECT_EQ(readBytes(path).size(), 512u);
 
-    EXPECT_EQ(createTrzFile(path, nullptr, 5, header), kFileOpenError);
-    EXPECT_EQ(createTrzFile(path, samples.data(), -1, header), kFileOpenError);
+    EXPECT_EQ(createTrzFile(path, nullptr, 5, header), kResultFileOpenFailed);
+    EXPECT_EQ(createTrzFile(path, samples.data(), -1, header), kResultFileOpenFailed);
 }
 
 TEST(TrzWriter, AppendGrowsByExactlyTheNewSamplesAndLeavesTheHeader)
@@ -155,9 +155,9 @@ TEST(TrzWriter, AppendGrowsByExactlyTheNewSamplesAndLeavesTheHeader)
     const TrzHeader header = formatTrzHeader(kJuly6At1030, 2.0, 1.0, "ABC", "BHZ");
     const std::vector<float> first = {1.0f, 2.0f};
     const std::vector<float> more = {3.0f, -4.0f, 5.25f};
-    ASSERT_EQ(createTrzFile(path, first.data(), 2, header), kWriterSuccess);
-    ASSERT_EQ(appendTrzSamples(path, 2, more.data(), 3), kWriterSuccess);
-    ASSERT_EQ(appendTrzSamples(path, 5, more.data(), 0), kWriterSuccess);
+    ASSERT_EQ(createTrzFile(path, first.data(), 2, header), kResultOk);
+    ASSERT_EQ(appendTrzSamples(path, 2, more.data(), 3), kResultOk);
+    ASSERT_EQ(appendTrzSamples(path, 5, more.data(), 0), kResultOk);
 
     const std::string bytes = readBytes(path);
     ASSERT_EQ(bytes.size(), 512u + 4 * 5);
@@ -172,7 +172,7 @@ TEST(TrzWriter, AppendGrowsByExactlyTheNewSamplesAndLeavesTheHeader)
 
     // The header step replaces the 512 bytes and nothing else.
     const TrzHeader later = formatTrzHeader(kJuly6At1030, 5.0, 1.0, "ABC", "BHZ");
-    ASSERT_EQ(writeTrzHeader(path, later), kWriterSuccess);
+    ASSERT_EQ(writeTrzHeader(path, later), kResultOk);
     EXPECT_EQ(readBytes(path), std::string(later.bytes.data(), 512) + bytes.substr(512));
 }
 
@@ -192,15 +192,15 @@ TEST(TrzWriter, AppendLandsRightAfterTheCataloguedSamples)
     const Case cases[] = {
         // Stray samples of an interrupted append beyond the row, fewer or
         // more than the new piece: overwritten or cut, never kept.
-        {"one stray sample", 3, kWriterSuccess, {1.0f, 2.0f, 3.0f, 7.5f, -8.0f}},
-        {"three stray samples", 1, kWriterSuccess, {1.0f, 7.5f, -8.0f}},
-        {"none stray", 4, kWriterSuccess, {1.0f, 2.0f, 3.0f, 4.0f, 7.5f, -8.0f}},
-        {"no samples catalogued", 0, kWriterSuccess, {7.5f, -8.0f}},
+        {"one stray sample", 3, kResultOk, {1.0f, 2.0f, 3.0f, 7.5f, -8.0f}},
+        {"three stray samples", 1, kResultOk, {1.0f, 7.5f, -8.0f}},
+        {"none stray", 4, kResultOk, {1.0f, 2.0f, 3.0f, 4.0f, 7.5f, -8.0f}},
+        {"no samples catalogued", 0, kResultOk, {7.5f, -8.0f}},
         // The row claims more than the file holds: refused, left alone.
-        {"file shorter than its row", 5, kFileOpenError, {1.0f, 2.0f, 3.0f, 4.0f}},
+        {"file shorter than its row", 5, kResultFileOpenFailed, {1.0f, 2.0f, 3.0f, 4.0f}},
     };
     for (const Case& c : cases) {
-        ASSERT_EQ(createTrzFile(path, archived.data(), 4, header), kWriterSuccess);
+        ASSERT_EQ(createTrzFile(path, archived.data(), 4, header), kResultOk);
         std::string reason;
         EXPECT_EQ(appendTrzSamples(path, c.catalogued, piece.data(), 2, &reason), c.result) << c.what;
         TrzHeader readHeader;
@@ -208,7 +208,7 @@ TEST(TrzWriter, AppendLandsRightAfterTheCataloguedSamples)
         ASSERT_TRUE(readTrzFile(path, readHeader, samples)) << c.what;
         EXPECT_EQ(samples, c.expected) << c.what;
         EXPECT_EQ(readHeader.text(), header.text()) << c.what;
-        if (c.result != kWriterSuccess) {
+        if (c.result != kResultOk) {
             EXPECT_NE(reason.find("holds 4 samples, its catalogue row 5"), std::string::npos) << reason;
             EXPECT_NE(reason.find(path), std::string::npos) << reason;
         }
@@ -220,16 +220,16 @@ TEST(TrzWriter, AppendNeverCreatesOrExtendsAForeignFile)
     TempDir dir;
     const std::vector<float> samples = {1.0f};
     const std::filesystem::path missing = dir.path() / "missing.trz";
-    EXPECT_EQ(appendTrzSamples(missing.string(), 0, samples.data(), 1), kFileOpenError);
+    EXPECT_EQ(appendTrzSamples(missing.string(), 0, samples.data(), 1), kResultFileOpenFailed);
     EXPECT_FALSE(std::filesystem::exists(missing));
 
     const std::filesystem::path shortFile = dir.path() / "short.trz";
     writer_test::writeBytes(shortFile, "not a TRZ file");
-    EXPECT_EQ(appendTrzSamples(shortFile.string(), 0, samples.data(), 1), kFileOpenError);
+    EXPECT_EQ(appendTrzSamples(shortFile.string(), 0, samples.data(), 1), kResultFileOpenFailed);
     EXPECT_EQ(readBytes(shortFile), "not a TRZ file");
     EXPECT_EQ(trzSampleCount(shortFile.string()), -1);
     EXPECT_EQ(trzSampleCount(missing.string()), -1);
-    EXPECT_EQ(writeTrzHeader(missing.string(), TrzHeader{}), kFileOpenError);
+    EXPECT_EQ(writeTrzHeader(missing.string(), TrzHeader{}), kResultFileOpenFailed);
     EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
@@ -239,7 +239,7 @@ TEST(TrzWriter, OverwriteReplacesSamplesInPlaceOnlyWhenTheFileHoldsThem)
     const std::string path = (dir.path() / "x.trz").string();
     const TrzHeader header = formatTrzHeader(kJuly6At1030, 5.0, 1.0, "ABC", "BHZ");
     const std::vector<float> samples = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f};
-    ASSERT_EQ(createTrzFile(path, samples.data(), 5, header), kWriterSuccess);
+    ASSERT_EQ(createTrzFile(path, samples.data(), 5, header), kResultOk);
     const std::string before = readBytes(path);
 
     const std::vector<float> replacement = {-1.0f, -2.0f};
@@ -248,19 +248,19 @@ TEST(TrzWriter, OverwriteReplacesSamplesInPlaceOnlyWhenTheFileHoldsThem)
         std::int32_t count;
         int result;
     };
-    const Case refused[] = {{4, 2, kFileOpenError}, {5, 1, kFileOpenError}, {-1, 1, kFileOpenError},
-                            {std::numeric_limits<std::int64_t>::max() / 2, 2, kFileOpenError}};
+    const Case refused[] = {{4, 2, kResultFileOpenFailed}, {5, 1, kResultFileOpenFailed}, {-1, 1, kResultFileOpenFailed},
+                            {std::numeric_limits<std::int64_t>::max() / 2, 2, kResultFileOpenFailed}};
     for (const Case& c : refused) {
         EXPECT_EQ(overwriteTrzSamples(path, c.index, replacement.data(), c.count), c.result) << c.index;
         EXPECT_EQ(readBytes(path), before);
     }
 
-    ASSERT_EQ(overwriteTrzSamples(path, 3, replacement.data(), 2), kWriterSuccess);
-    ASSERT_EQ(overwriteTrzSamples(path, 0, replacement.data(), 1), kWriterSuccess);
+    ASSERT_EQ(overwriteTrzSamples(path, 3, replacement.data(), 2), kResultOk);
+    ASSERT_EQ(overwriteTrzSamples(path, 0, replacement.data(), 1), kResultOk);
     const std::string after = readBytes(path);
     EXPECT_EQ(after.substr(0, 512), before.substr(0, 512));
     EXPECT_EQ(after.substr(512), littleEndianBytes({-1.0f, 1.0f, 2.0f, -1.0f, -2.0f}));
-    EXPECT_EQ(overwriteTrzSamples((dir.path() / "none").string(), 0, replacement.data(), 1), kFileOpenError);
+    EXPECT_EQ(overwriteTrzSamples((dir.path() / "none").string(), 0, replacement.data(), 1), kResultFileOpenFailed);
 }
 
 TEST(TrzWriter, FileThatCannotBeCreatedGivesFileOpenError)
@@ -274,11 +274,11 @@ TEST(TrzWriter, FileThatCannotBeCreatedGivesFileOpenError)
     writer_test::writeBytes(dir.path() / "plain", "x");
     for (const std::filesystem::path& dataDir : {dir.path() / "plain", dir.path() / "missing"}) {
         const std::string path = trzFilePath(dataDir.string(), "ABC", "BHZ", kJuly6At1030);
-        EXPECT_EQ(createTrzFile(path, samples.data(), 1, header), kFileOpenError);
+        EXPECT_EQ(createTrzFile(path, samples.data(), 1, header), kResultFileOpenFailed);
         EXPECT_FALSE(std::filesystem::exists(path));
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
-    EXPECT_EQ(createTrzFile("", samples.data(), 1, header), kFileOpenError);
+    EXPECT_EQ(createTrzFile("", samples.data(), 1, header), kResultFileOpenFailed);
 }
 
 TEST(TrzWriter, IncompleteWriteIsAFailureAndDamagesNothing)
@@ -288,14 +288,14 @@ TEST(TrzWriter, IncompleteWriteIsAFailureAndDamagesNothing)
     const std::string existing = (dir.path() / "old.trz").string();
     const TrzHeader header = formatTrzHeader(kJuly6At1030, 1.0, 1.0, "ABC", "BHZ");
     const std::vector<float> small = {1.0f, 2.0f};
-    ASSERT_EQ(createTrzFile(existing, small.data(), 2, header), kWriterSuccess);
+    ASSERT_EQ(createTrzFile(existing, small.data(), 2, header), kResultOk);
     const std::string before = readBytes(existing);
     const std::vector<float> large(1000, 0.5f);
     {
         // Files may not grow beyond 1 KiB: as on a disk that fills up.
         writer_test::FileSizeLimit limit(1024);
-        EXPECT_EQ(createTrzFile(created, large.data(), 1000, header), kFileOpenError);
-        EXPECT_EQ(appendTrzSamples(existing, 2, large.data(), 1000), kFileOpenError);
+        EXPECT_EQ(createTrzFile(created, large.data(), 1000, header), kResultFileOpenFailed);
+        EXPECT_EQ(appendTrzSamples(existing, 2, large.data(), 1000), kResultFileOpenFailed);
     }
     EXPECT_FALSE(std::filesystem::exists(created));
     EXPECT_EQ(readBytes(existing), before);

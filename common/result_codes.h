@@ -1,6 +1,7 @@
-// Result codes of the archive database and of the operations that pass the
-// writers' codes on. Every operation of the archive subsystem other than
-// connect, disconnect and testConnection answers with one of these.
+// The converter's one table of result codes. The archive database, the
+// waveform writers and every output answer with these; the catalogue passes
+// the writers' codes on unchanged. Exit codes of whole runs are in
+// exit_codes.h.
 #pragma once
 
 #include <cstdint>
@@ -26,14 +27,13 @@ inline constexpr ResultCode kResultUpdateFailed = -104;
 inline constexpr ResultCode kResultDeleteFailed = -105;
 // The update of a catalogue row matched no row.
 inline constexpr ResultCode kResultNoRowUpdated = -106;
-// An output file cannot be opened, created or written (the writers' code).
+// An output file cannot be opened, created or completely written.
 inline constexpr ResultCode kResultFileOpenFailed = -107;
-// A path cannot be stored, or memory runs out while a file is written (the
-// writers' code).
+// A path cannot be stored, or memory runs out while a file is written.
 inline constexpr ResultCode kResultPathOrMemoryFailed = -108;
 // The data to archive ends at or before its start.
 inline constexpr ResultCode kResultEmptyInterval = -112;
-// setParameter received a key it does not know.
+// A setting the archive database does not know.
 inline constexpr ResultCode kResultUnknownParameter = -113;
 // No SITECHAN row for the channel.
 inline constexpr ResultCode kResultAbsentFromSitechan = -115;
