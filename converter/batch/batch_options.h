@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/core/time_texts.h"
+#include "common/batch/time_texts.h"
 
 namespace tremcvt {
 

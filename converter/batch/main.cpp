@@ -1,19 +1,30 @@
 // tremcvt_batch: converts many WIN files in one process over one database
 // connection, as one tremcvt run per file would convert them.
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
+#include "common/exit_codes.h"
+#include "converter/batch/batch_job.h"
 #include "converter/batch/batch_options.h"
-#include "converter/batch/batch_run.h"
 
 int main(int argc, char** argv)
 {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const tremcvt::BatchOptionsResult parsed = tremcvt::parseBatchOptions(arguments);
-    if (!parsed.options) {
-        std::fputs(parsed.message.c_str(), stderr);
-        return tremcvt::kBatchExitUsage;
+    // Whatever escapes the batch ends it with the exception exit code; the
+    // reason goes to standard error, standard output keeps the reports.
+    try {
+        const std::vector<std::string> arguments(argv + 1, argv + argc);
+        const tremcvt::BatchOptionsResult parsed = tremcvt::parseBatchOptions(arguments);
+        if (!parsed.options) {
+            std::fputs(parsed.message.c_str(), stderr);
+            return tremcvt::kBatchExitUsage;
+        }
+        return tremcvt::runBatch(*parsed.options, stdout, stderr);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tremcvt_batch: the batch broke off: %s\n", error.what());
+    } catch (...) {
+        std::fputs("tremcvt_batch: the batch broke off with an unknown exception\n", stderr);
     }
-    return tremcvt::runBatch(*parsed.options, stdout, stderr);
+    return tremcvt::processExitStatus(tremcvt::kExitException);
 }

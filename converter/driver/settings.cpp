@@ -192,6 +192,16 @@ SettingsResult gatherSettings(int argc, const char* const* argv)
     return result;
 }
 
+SettingsResult settingsForWinFile(const ConverterSettings& settings, std::string_view path)
+{
+    SettingsResult result;
+    result.settings = settings;
+    if (!result.settings.winPath.assign(path))
+        return tooLong(result, commandLineTooLong("path to file", result.settings.winPath.kMaxLength));
+    makeNative(result.settings.winPath);
+    return result;
+}
+
 std::array<DatabaseParameter, 5> databaseParameters(const ConverterSettings& settings)
 {
     return {{

@@ -66,6 +66,11 @@ bool isConverterOption(std::string_view argument);
 // with fewer than two arguments after the program name it reads no file.
 SettingsResult gatherSettings(int argc, const char* const* argv);
 
+// The settings of a run over another WIN file: settings with winPath set to
+// path (separators made native). A path that does not fit is refused with the
+// message and exit code gatherSettings gives for it.
+SettingsResult settingsForWinFile(const ConverterSettings& settings, std::string_view path);
+
 struct DatabaseParameter {
     const char* key;
     std::string value;

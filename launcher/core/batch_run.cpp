@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "common/batch/win_files.h"
 #include "launcher/core/launcher_settings.h"
-#include "launcher/core/win_files.h"
 
 namespace tremcvt {
 namespace {
@@ -62,7 +62,8 @@ BatchStep BatchRun::intervalStep(int index)
         return step;
     }
     step.fileName = winFileName(name);
-    if (const std::optional<std::string> path = FindWinFile(dataDirectory_, name, results_)) {
+    if (const std::optional<std::string> path =
+            FindWinFile(dataDirectory_, name, results_, ReportLineEnd::kCrLf)) {
         step.command = buildConverterCommand(settings_.station, *path, settings_.cssPath, std::nullopt);
     } else {
         ++counts_.minutesMissing;

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/batch/output_merger.h"
+#include "common/batch/time_texts.h"
 #include "launcher/core/converter_run.h"
-#include "launcher/core/output_merger.h"
-#include "launcher/core/time_texts.h"
 
 namespace tremcvt {
 

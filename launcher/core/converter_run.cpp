@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "common/exit_codes.h"
 #include "common/paths.h"
 
 namespace tremcvt {
@@ -98,16 +97,6 @@ ConverterCommand buildConverterCommand(std::string_view station, std::string_vie
         command.displayText += argument;
     }
     return command;
-}
-
-bool isFailedConverterExit(int exitStatus)
-{
-    return exitCodeFromStatus(exitStatus) < 0;
-}
-
-bool isFailedRun(const RunResult& result)
-{
-    return result.end != RunEnd::Exited || isFailedConverterExit(result.exitStatus);
 }
 
 }  // namespace tremcvt

@@ -1,12 +1,15 @@
-// One start of the converter as the launcher sees it: where the program is,
-// its argument list, how the run ended, and whether that ending counts as a
-// failure. Starting and waiting for the process is the shell's part.
+// One start of the converter as the launcher sees it: where the program is
+// and its argument list (how a run ended and whether that counts as a failure
+// is common/batch/failure_rule.h). Starting and waiting for the process is the
+// shell's part.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/batch/failure_rule.h"
 
 namespace tremcvt {
 
@@ -44,28 +47,5 @@ struct ConverterCommand {
 ConverterCommand buildConverterCommand(std::string_view station, std::string_view winPath,
                                        const std::optional<std::string>& cssPath,
                                        const std::optional<std::string>& dataDirectory);
-
-enum class RunEnd {
-    Exited,      // the converter ended by itself with exitStatus
-    Crashed,     // it was ended by the system (a signal) before it exited
-    TimedOut,    // killed at the time limit; its output is dropped
-    NotStarted,  // the program could not be started
-};
-
-struct RunResult {
-    RunEnd end = RunEnd::NotStarted;
-    int exitStatus = 0;  // the process exit status, for Exited
-    std::string output;  // everything it printed, for Exited and Crashed
-};
-
-// Whether a converter that ended by itself with this process exit status
-// failed: a failed connection, an unopened WIN file, an exception or a
-// refused setting (-1 ... -4; 255 ... 252 on POSIX). 0 and the problem
-// counts of the channel checks are runs that converted their file.
-bool isFailedConverterExit(int exitStatus);
-
-// Whether a run failed: it did not end by itself in time, it crashed, or
-// the converter reported that it could not convert its file.
-bool isFailedRun(const RunResult& result);
 
 }  // namespace tremcvt

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/core/time_texts.h"
+#include "common/batch/time_texts.h"
 
 namespace tremcvt {
 

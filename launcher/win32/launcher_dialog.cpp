@@ -5,10 +5,10 @@
 #include <optional>
 #include <utility>
 
+#include "common/batch/time_texts.h"
 #include "common/platform.h"
 #include "launcher/core/converter_run.h"
 #include "launcher/core/interval_field.h"
-#include "launcher/core/time_texts.h"
 #include "launcher/win32/converter_process.h"
 #include "launcher/win32/file_dialogs.h"
 #include "launcher/win32/interval_edit.h"

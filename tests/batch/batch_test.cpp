@@ -13,9 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "common/batch/output_merger.h"
+#include "common/batch/win_files.h"
 #include "converter/batch/batch_options.h"
-#include "launcher/core/output_merger.h"
-#include "launcher/core/win_files.h"
+#include "converter/driver/settings.h"
 #include "tests/archive/converter_run_fixture.h"
 
 #ifndef TREMCVT_BATCH_BINARY
@@ -91,6 +92,34 @@ TEST(BatchOptions, StartIntervalAndListForms)
     EXPECT_TRUE(parsed.options->stopOnError);
 }
 
+TEST(BatchSettings, EachFileTakesTheGatheredSettingsWithItsOwnPath)
+{
+    // The batch gathers its options once; every file's settings must be what
+    // tremcvt gathers from the same command line with that file's path.
+    const auto gather = [](const std::string& path) {
+        const char* argv[] = {"tremcvt", "KAM", path.c_str(), "odbc=ARC", "css=out/x.wfdisc"};
+        return gatherSettings(5, argv);
+    };
+    const SettingsResult base = gather("-");
+    ASSERT_EQ(base.status, SettingsStatus::kReady) << base.message;
+    const std::string fits = "win/" + std::string(ConverterSettings{}.winPath.kMaxLength - 4, 'p');
+    for (const std::string& path : {std::string("win/09091411.00"), fits, fits + "q"}) {
+        const SettingsResult expected = gather(path);
+        const SettingsResult derived = settingsForWinFile(base.settings, path);
+        EXPECT_EQ(derived.status, expected.status) << path.size();
+        EXPECT_EQ(derived.message, expected.message) << path.size();
+        EXPECT_EQ(derived.exitCode, expected.exitCode) << path.size();
+        if (expected.status != SettingsStatus::kReady) continue;
+        EXPECT_EQ(derived.settings.winPath.view(), expected.settings.winPath.view());
+        EXPECT_EQ(derived.settings.stationCode.view(), expected.settings.stationCode.view());
+        EXPECT_EQ(derived.settings.odbc.view(), expected.settings.odbc.view());
+        EXPECT_EQ(derived.settings.css.view(), expected.settings.css.view());
+        EXPECT_EQ(derived.settings.cssOutput, expected.settings.cssOutput);
+        EXPECT_EQ(derived.settings.data.view(), expected.settings.data.view());
+    }
+    EXPECT_EQ(settingsForWinFile(base.settings, fits + "q").status, SettingsStatus::kArgumentTooLong);
+}
+
 class BatchTest : public test::ConverterRunFixture {
 protected:
     test::ProcessResult batch(const std::vector<std::string>& arguments)
@@ -108,7 +137,7 @@ protected:
         for (int i = 0; i < minutes; ++i) {
             MinuteName name;
             EXPECT_TRUE(minuteName(start + 60.0 * i, name));
-            const std::optional<std::string> path = FindWinFile(directory, name, merged);
+            const std::optional<std::string> path = FindWinFile(directory, name, merged, ReportLineEnd::kCrLf);
             if (!path) continue;
             const auto run = convert("KAM", *path);
             EXPECT_TRUE(run.exited) << run.errorOutput;

@@ -1,4 +1,4 @@
-#include "launcher/core/time_texts.h"
+#include "common/batch/time_texts.h"
 
 #include <algorithm>
 #include <cctype>

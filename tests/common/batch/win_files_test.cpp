@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/paths.h"
-#include "launcher/core/time_texts.h"
-#include "launcher/core/win_files.h"
+#include "common/batch/time_texts.h"
+#include "common/batch/win_files.h"
 #include "tests/support/fresh_directory.h"
 
 namespace tremcvt {
@@ -75,7 +75,6 @@ protected:
         std::ofstream(path, std::ios::binary) << "WIN";
     }
     std::string dir() const { return root_.string(); }
-    static std::string openError(const std::string& path) { return "File open error (" + path + ").\r\n"; }
 
     std::filesystem::path root_;
 };
@@ -93,21 +92,36 @@ TEST_F(WinFileLookup, TriesEachLayoutAndReportsThoseMissing)
         int minute;
         int foundIn;  // layout index, -1: nowhere
     };
-    for (const Case c : {Case{0, 0}, Case{1, 1}, Case{2, 2}, Case{3, 0}, Case{4, -1}, Case{5, -1}}) {
-        const MinuteName name{10, 3, 3, 2, c.minute};
-        const auto layouts = winFileLayouts(dir(), name);
-        std::string expectedMessages;
-        const int misses = c.foundIn < 0 ? 3 : c.foundIn;
-        for (int i = 0; i < misses; ++i) expectedMessages += openError(layouts[static_cast<std::size_t>(i)]);
+    // The dialogs' results box takes CR LF everywhere; a console takes the
+    // platform's own line ends.
+    struct LineEndCase {
+        ReportLineEnd lineEnd;
+        std::string text;
+    };
+#ifdef _WIN32
+    const std::string platformEnd = "\r\n";
+#else
+    const std::string platformEnd = "\n";
+#endif
+    const LineEndCase lineEnds[] = {{ReportLineEnd::kCrLf, "\r\n"}, {ReportLineEnd::kPlatform, platformEnd}};
+    for (const LineEndCase& e : lineEnds) {
+        for (const Case c : {Case{0, 0}, Case{1, 1}, Case{2, 2}, Case{3, 0}, Case{4, -1}, Case{5, -1}}) {
+            const MinuteName name{10, 3, 3, 2, c.minute};
+            const auto layouts = winFileLayouts(dir(), name);
+            std::string expectedMessages;
+            const int misses = c.foundIn < 0 ? 3 : c.foundIn;
+            for (int i = 0; i < misses; ++i)
+                expectedMessages += "File open error (" + layouts[static_cast<std::size_t>(i)] + ")." + e.text;
 
-        std::string results = "earlier\r\n";
-        const std::optional<std::string> found = FindWinFile(dir(), name, results);
-        if (c.foundIn < 0) {
-            EXPECT_EQ(found, std::nullopt) << c.minute;
-        } else {
-            EXPECT_EQ(found, layouts[static_cast<std::size_t>(c.foundIn)]) << c.minute;
+            std::string results = "earlier\r\n";
+            const std::optional<std::string> found = FindWinFile(dir(), name, results, e.lineEnd);
+            if (c.foundIn < 0) {
+                EXPECT_EQ(found, std::nullopt) << c.minute;
+            } else {
+                EXPECT_EQ(found, layouts[static_cast<std::size_t>(c.foundIn)]) << c.minute;
+            }
+            EXPECT_EQ(results, "earlier\r\n" + expectedMessages) << c.minute;
         }
-        EXPECT_EQ(results, "earlier\r\n" + expectedMessages) << c.minute;
     }
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/core/output_merger.h"
+#include "common/batch/output_merger.h"
 
 namespace tremcvt {
 namespace {

@@ -1,4 +1,4 @@
-#include "launcher/core/output_merger.h"
+#include "common/batch/output_merger.h"
 
 #include <algorithm>
 

@@ -34,10 +34,19 @@ std::string winFileName(const MinuteName& name);
 // and YYMMDDHH.MM.
 std::array<std::string, 3> winFileLayouts(std::string_view dataDirectory, const MinuteName& name);
 
+// How the lookup's report lines end: as the platform's own text lines (a
+// console) or with CR LF (the dialogs' results box, on every platform).
+enum class ReportLineEnd { kPlatform, kCrLf };
+
+// The line end itself: "\r\n" for kCrLf, and for kPlatform "\r\n" on
+// Windows and "\n" elsewhere.
+std::string_view lineEndText(ReportLineEnd lineEnd);
+
 // The first layout whose file opens for reading. Every layout that does not
-// open adds "File open error (<path>).\r\n" to resultsText.
+// open adds "File open error (<path>)." with the chosen line end to
+// resultsText.
 std::optional<std::string> FindWinFile(std::string_view dataDirectory, const MinuteName& name,
-                                       std::string& resultsText);
+                                       std::string& resultsText, ReportLineEnd lineEnd);
 
 // Files in the order of their names, which for WIN names by minute is time
 // order; the full path decides between equal names.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/core/time_texts.h"
+#include "common/batch/time_texts.h"
 
 namespace tremcvt {
 namespace {

@@ -1,4 +1,4 @@
-#include "launcher/core/win_files.h"
+#include "common/batch/win_files.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -59,8 +59,18 @@ std::array<std::string, 3> winFileLayouts(std::string_view dataDirectory, const 
     };
 }
 
+std::string_view lineEndText(ReportLineEnd lineEnd)
+{
+#ifdef _WIN32
+    (void)lineEnd;
+    return "\r\n";
+#else
+    return lineEnd == ReportLineEnd::kCrLf ? "\r\n" : "\n";
+#endif
+}
+
 std::optional<std::string> FindWinFile(std::string_view dataDirectory, const MinuteName& name,
-                                       std::string& resultsText)
+                                       std::string& resultsText, ReportLineEnd lineEnd)
 {
     for (const std::string& path : winFileLayouts(dataDirectory, name)) {
         // A directory of the minute's name opens on some systems but is no
@@ -68,7 +78,8 @@ std::optional<std::string> FindWinFile(std::string_view dataDirectory, const Min
         std::error_code error;
         std::ifstream file(path, std::ios::binary);
         if (file.is_open() && !std::filesystem::is_directory(path, error)) return path;
-        resultsText += "File open error (" + path + ").\r\n";
+        resultsText += "File open error (" + path + ").";
+        resultsText += lineEndText(lineEnd);
     }
     return std::nullopt;
 }
