@@ -12,7 +12,7 @@
 #include "common/profile.h"
 #include "converter/archive/archive_database.h"
 #include "converter/driver/conversion_run.h"
-#include "converter/driver/mseed_output.h"
+#include "converter/writers/mseed_writer.h"
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 #include "converter/writers/mseed_writer.h"
@@ -298,25 +298,16 @@ int runBatch(const BatchOptions& options, std::FILE* out, std::FILE* err)
         std::fflush(err);
 
         summary.channelProblems += outcome.problemCount;
-        const char* why = nullptr;
-        if (outcome.winFileNotOpened) {
-            ++summary.openFailures;
-            why = "open";
-        } else if (outcome.exitCode == kExitException) {
-            ++summary.otherFailures;
-            why = "error";
-        } else if (outcome.unstoredChannels > 0) {
-            ++summary.catalogueFailures;
-            why = "catalogue write";
-        } else if (outcome.cssWriteFailed) {
-            ++summary.cssFailures;
-            why = "CSS write";
-        } else if (outcome.mseedUnstoredChannels > 0) {
-            ++summary.otherFailures;
-            why = "miniSEED write";
-        } else {
-            ++summary.converted;
+        const ConversionClass kind = classifyConversion(outcome);
+        switch (kind) {
+        case ConversionClass::kConverted: ++summary.converted; break;
+        case ConversionClass::kOpenFailed: ++summary.openFailures; break;
+        case ConversionClass::kCatalogueWrite: ++summary.catalogueFailures; break;
+        case ConversionClass::kCssWrite: ++summary.cssFailures; break;
+        case ConversionClass::kError:
+        case ConversionClass::kMseedWrite: ++summary.otherFailures; break;
         }
+        const char* why = conversionClassName(kind);
         ++done;
         if (why != nullptr) {
             summary.failed.push_back(file.path + " (" + why + ")");
