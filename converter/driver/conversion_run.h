@@ -13,7 +13,6 @@
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 #include "converter/writers/channel_output.h"
-#include "converter/writers/mseed_writer.h"
 
 namespace tremcvt {
 

@@ -402,6 +402,23 @@ TEST_P(CssRunTest, OutputThatCannotBeWrittenIsReportedAndLeavesNothing)
         EXPECT_EQ(treeDifferences(workBefore, treeOf(workDir)), std::vector<std::string>{});
         EXPECT_EQ(database->filelistRows(), 0u);
     }
+
+#ifdef TREMCVT_BATCH_BINARY
+    // A batch counts such a file as a CSS write failure and passes the
+    // reason on.
+    ProcessOptions batchRun;
+    batchRun.environment = database->environment();
+    batchRun.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
+    batchRun.workingDirectory = workDir;
+    const std::string blocked = (outRoot / "blocker/x.wfdisc").string();
+    const ProcessResult batch =
+        runProgram(TREMCVT_BATCH_BINARY, {"KAM", "--files", win, "css=" + blocked}, batchRun);
+    ASSERT_TRUE(batch.exited) << batch.errorOutput;
+    EXPECT_NE(batch.output.find("CSS write error (" + blocked + ")\n"), std::string::npos) << batch.output;
+    EXPECT_NE(batch.output.find("CSS write 1,"), std::string::npos) << batch.output;
+    EXPECT_NE(batch.output.find("Failed: " + win + " (CSS write)\n"), std::string::npos) << batch.output;
+    EXPECT_NE(batch.errorOutput.find(blocked + ": open: Not a directory"), std::string::npos) << batch.errorOutput;
+#endif
 }
 
 TEST_P(CssRunTest, ComponentThatCannotStandInAFileNameWritesNoDataFile)
