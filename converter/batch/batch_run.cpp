@@ -12,7 +12,6 @@
 #include "common/profile.h"
 #include "converter/archive/archive_database.h"
 #include "converter/driver/conversion_run.h"
-#include "converter/writers/mseed_writer.h"
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 #include "converter/writers/mseed_writer.h"
