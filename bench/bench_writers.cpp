@@ -59,8 +59,9 @@ void cssHour(benchmark::State& state)
     const ChannelTable table = hourTable();
     ScratchDir dir;
     for (auto _ : state) {
-        std::string path = "out/hour.wfdisc";
-        if (writeCssOutput(table, path, dir.path.string()) != kResultOk) state.SkipWithError("write failed");
+        CssOutput output("out/hour.wfdisc", dir.path.string());
+        for (const ChannelTrace& trace : table) output.store(trace);
+        if (!output.finish().empty()) state.SkipWithError("write failed");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kChannels * kRate * kSeconds * 4);
 }

@@ -17,7 +17,6 @@
 #include "common/profile.h"
 #include "converter/archive/archive_database.h"
 #include "converter/driver/conversion_run.h"
-#include "converter/driver/mseed_output.h"
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 #include "converter/writers/mseed_writer.h"
@@ -191,7 +190,8 @@ LocatedFile locateFile(const PlannedFile& file, int index, const std::string& di
 bool lostConnection(const ConversionOutcome& outcome, ArchiveDatabase& database)
 {
     if (outcome.connectionLost) return true;
-    if (outcome.unstoredChannels == 0 && outcome.databaseErrors == 0) return false;
+    const bool archiveFailed = outcome.failedOutput == OutputKind::kArchive;
+    if (!archiveFailed && outcome.databaseErrors == 0) return false;
     return !database.testConnection();
 }
 
@@ -231,39 +231,25 @@ FileConversion convertFile(const SettingsResult& settings, const std::string& pa
     return conversion;
 }
 
-// What kind of failure a finished conversion stands for.
-enum class FileFailure { kNone, kOpen, kError, kCatalogueWrite, kCssWrite, kMseedWrite };
-
-FileFailure classifyOutcome(const ConversionOutcome& outcome)
-{
-    if (outcome.winFileNotOpened) return FileFailure::kOpen;
-    if (outcome.exitCode == kExitException) return FileFailure::kError;
-    if (outcome.unstoredChannels > 0) return FileFailure::kCatalogueWrite;
-    if (outcome.cssWriteFailed) return FileFailure::kCssWrite;
-    if (outcome.mseedUnstoredChannels > 0) return FileFailure::kMseedWrite;
-    return FileFailure::kNone;
-}
-
 // Counts a converted file in the summary: as converted, or by its failure
 // (listed with the reason the summary gives for it).
-void countFile(BatchSummary& summary, FileFailure failure, const std::string& path)
+void countFile(BatchSummary& summary, ConversionClass kind, const std::string& path)
 {
     struct Counted {
-        FileFailure failure;
+        ConversionClass kind;
         int BatchSummary::*counter;
-        const char* why;
     };
     static constexpr Counted kCounted[] = {
-        {FileFailure::kOpen, &BatchSummary::openFailures, "open"},
-        {FileFailure::kError, &BatchSummary::otherFailures, "error"},
-        {FileFailure::kCatalogueWrite, &BatchSummary::catalogueFailures, "catalogue write"},
-        {FileFailure::kCssWrite, &BatchSummary::cssFailures, "CSS write"},
-        {FileFailure::kMseedWrite, &BatchSummary::otherFailures, "miniSEED write"},
+        {ConversionClass::kOpenFailed, &BatchSummary::openFailures},
+        {ConversionClass::kError, &BatchSummary::otherFailures},
+        {ConversionClass::kCatalogueWrite, &BatchSummary::catalogueFailures},
+        {ConversionClass::kCssWrite, &BatchSummary::cssFailures},
+        {ConversionClass::kMseedWrite, &BatchSummary::otherFailures},
     };
     for (const Counted& counted : kCounted) {
-        if (counted.failure != failure) continue;
+        if (counted.kind != kind) continue;
         ++(summary.*counted.counter);
-        summary.failed.push_back(path + " (" + counted.why + ")");
+        summary.failed.push_back(path + " (" + conversionClassName(kind) + ")");
         return;
     }
     ++summary.converted;
@@ -327,9 +313,9 @@ FilesDone convertFiles(const FilePlan& plan, const BatchOptions& options, const 
         }
         showReport(conversion.report, options.fullReports, merger, direct, err);
         summary.channelProblems += conversion.outcome.problemCount;
-        const FileFailure failure = classifyOutcome(conversion.outcome);
-        countFile(summary, failure, path);
-        if (failure != FileFailure::kNone && options.stopOnError) break;
+        const ConversionClass kind = classifyConversion(conversion.outcome);
+        countFile(summary, kind, path);
+        if (kind != ConversionClass::kConverted && options.stopOnError) break;
     }
     summary.leftUndone = summary.files - done;
     progress.show(done, "");

@@ -7,34 +7,20 @@
 
 #include "common/profile.h"
 #include "converter/archive/archive_database.h"
-#include "converter/driver/mseed_output.h"
+#include "converter/archive/archive_output.h"
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 #include "converter/driver/station_list.h"
 #include "converter/win/win_decoder.h"
 #include "converter/win/win_reader.h"
 #include "converter/writers/css_writer.h"
+#include "converter/writers/mseed_output.h"
 #include "converter/writers/mseed_writer.h"
-#include "converter/writers/trz_writer.h"
 
 namespace tremcvt {
 namespace {
 
 constexpr const char* kSeparatorLine = "============================================================\n";
-// Why a code cannot stand in an archive file name, for the operator.
-std::string nameRefusal(const ChannelTrace& trace)
-{
-    std::string why;
-    if (!isSafeNameCode(trace.station.view()))
-        why += "station code \"" + trace.station.str() + "\" cannot stand in a file name";
-    if (!isSafeNameCode(trace.component.view())) {
-        if (!why.empty()) why += "; ";
-        why += "component code \"" + trace.component.str() + "\" cannot stand in a file name";
-    }
-    if (why.empty()) why = "no local time can be formed for the start of " + trace.station.str() + "::" +
-                           trace.component.str();
-    return why + " (separators, control characters, : * ? \" < > | and the names . and .. are refused)";
-}
 
 template <std::size_t Capacity>
 void toUpperInPlace(FixedText<Capacity>& text)
@@ -84,86 +70,76 @@ int checkSitechanOfFirstBlock(ChannelTable& table, const ConverterSettings& sett
 
 // Station and component of every channel as they go to the output: the
 // station from the command line where the first-block checks did not set it,
-// the component looked up afresh, both upper-cased. Returns the data-file
-// names ("<station>_<component>.DAT" in the case before upper-casing).
-std::vector<std::string> completeChannels(ChannelTable& table, const ConverterSettings& settings)
+// the component looked up afresh, both upper-cased.
+void completeChannels(ChannelTable& table, const ConverterSettings& settings)
 {
-    std::vector<std::string> dataFileNames;
-    dataFileNames.reserve(table.size());
     for (ChannelTrace& trace : table) {
         if (trace.station.empty()) trace.station.cut(settings.stationCode.view());
         storeComponent(trace, settings.iniPath, trace.station.view());
-        dataFileNames.push_back(trace.station.str() + "_" + trace.component.str() + ".DAT");
         toUpperInPlace(trace.station);
         toUpperInPlace(trace.component);
     }
-    return dataFileNames;
 }
 
-void archiveChannels(ChannelTable& table, const std::vector<std::string>& dataFileNames,
-                     const ConverterSettings& settings, ArchiveDatabase& database, RunReport& out,
-                     ConversionOutcome& outcome)
+// Every failure line of the output on standard output, its reasons on
+// standard error, and what they mean for the outcome.
+void reportOutput(const OutputResults& results, OutputKind kind, RunReport& out, ConversionOutcome& outcome)
 {
-    // A failure line on standard output, then its reasons on standard error.
-    auto report = [&](const char* what, ResultCode result, const ChannelTrace& trace,
-                      const std::string& archivePath) {
-        if (result == kResultConnectionTestFailed) outcome.connectionLost = true;
-        out.print("%s (%s::%s::%s)", what, trace.station.c_str(), trace.component.c_str(), archivePath.c_str());
-        out.addReasons(database.lastDiagnostics());
-        database.clearDiagnostics();
-    };
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        const ChannelTrace& trace = table[i];
-        database.clearDiagnostics();
-        // The same naming rule as the archive writer, so that the removal
-        // finds the file that an earlier conversion of this start wrote.
-        const std::string archivePath =
-            trzFilePath(settings.data.view(), trace.station.view(), trace.component.view(), trace.startTime);
-        if (archivePath.empty()) {
-            // This channel fails alone; the others of the file are stored.
-            ++outcome.unstoredChannels;
-            out.print("Invalid file name (%s::%s)\n", trace.station.c_str(), trace.component.c_str());
-            out.addReasons(nameRefusal(trace));
-            continue;
-        }
-        // Data that an earlier conversion already put into one archive file
-        // is replaced there in place: removing that file would lose every
-        // later minute appended to it. When that cannot be told, nothing is
-        // removed; the store itself then replaces what it finds archived.
-        bool replaced = false;
-        ResultCode result = database.replaceArchivedData(
-            trace.samples.data(), trace.sampleCount(), trace.station.view(), trace.component.view(), kLocationCode,
-            kCreatorName, trace.startTime, trace.endTime, static_cast<double>(trace.sps), replaced);
-        if (result != kResultOk) {
-            report("Delete error", result, trace, archivePath);
-        } else if (replaced) {
-            continue;
-        } else {
-            result = database.removeArchivedFile(trace.station.view(), trace.component.view(), kLocationCode,
-                                                 trace.startTime, archivePath);
-            if (result != kResultOk) report("Delete error", result, trace, archivePath);
-        }
-        result = database.archiveChannel(trace.samples.data(), trace.sampleCount(), trace.station.view(),
-                                         trace.component.view(), kLocationCode, dataFileNames[i], kCreatorName,
-                                         trace.startTime, trace.endTime, static_cast<double>(trace.sps), 0.0, 0.0);
-        if (result != kResultOk) {
-            ++outcome.unstoredChannels;
-            report("DB write error", result, trace, archivePath);
-        }
+    for (const OutputResult& result : results) {
+        if (result.code == kResultConnectionTestFailed) outcome.connectionLost = true;
+        outcome.unstoredChannels += result.unstoredChannels;
+        if (!result.warning) outcome.failedOutput = kind;
+        out.write(result.line);
+        out.addReasons(result.reason);
     }
 }
 
-void writeCss(const ChannelTable& table, const ConverterSettings& settings, RunReport& out,
-              ConversionOutcome& outcome)
+// Every channel in table order into the output, then its end step.
+void writeOutput(const ChannelTable& table, ChannelOutput& output, RunReport& out, ConversionOutcome& outcome)
 {
-    std::string wfdiscPath = settings.css.str();
-    if (writeCssOutput(table, wfdiscPath, settings.data.view()) != kResultOk) {
-        outcome.cssWriteFailed = true;
-        out.print("CSS write error (%s)\n", wfdiscPath.c_str());
-    }
+    for (const ChannelTrace& trace : table) reportOutput(output.store(trace), output.kind(), out, outcome);
+    reportOutput(output.finish(), output.kind(), out, outcome);
 }
 
 }  // namespace
+
+ConversionClass classifyConversion(const ConversionOutcome& outcome)
+{
+    if (outcome.winFileNotOpened) return ConversionClass::kOpenFailed;
+    if (outcome.exitCode == kExitException) return ConversionClass::kError;
+    if (!outcome.failedOutput) return ConversionClass::kConverted;
+    switch (*outcome.failedOutput) {
+    case OutputKind::kArchive: return ConversionClass::kCatalogueWrite;
+    case OutputKind::kCss: return ConversionClass::kCssWrite;
+    case OutputKind::kMseed: return ConversionClass::kMseedWrite;
+    }
+    return ConversionClass::kConverted;
+}
+
+const char* conversionClassName(ConversionClass kind)
+{
+    switch (kind) {
+    case ConversionClass::kConverted: return nullptr;
+    case ConversionClass::kOpenFailed: return "open";
+    case ConversionClass::kError: return "error";
+    case ConversionClass::kCatalogueWrite: return "catalogue write";
+    case ConversionClass::kCssWrite: return "CSS write";
+    case ConversionClass::kMseedWrite: return "miniSEED write";
+    }
+    return nullptr;
+}
+
+std::unique_ptr<ChannelOutput> makeOutput(const ConverterSettings& settings, ArchiveDatabase& database)
+{
+    if (settings.mseedOutput) {
+        const std::string iniPath = settings.iniPath;
+        return std::make_unique<MseedOutput>(
+            settings.mseed.view(), settings.data.view(),
+            [iniPath](std::string_view station) { return lookupNetwork(iniPath, station); });
+    }
+    if (settings.cssOutput) return std::make_unique<CssOutput>(settings.css.view(), settings.data.view());
+    return std::make_unique<ArchiveOutput>(database);
+}
 
 void reportConnectionError(const ConverterSettings& settings, const ArchiveDatabase& database, RunReport& report)
 {
@@ -212,13 +188,9 @@ ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatab
         }
         reader.close();
 
-        const std::vector<std::string> dataFileNames = completeChannels(table, settings);
-        if (settings.mseedOutput)
-            outcome.mseedUnstoredChannels = writeMseedOutput(table, settings, report);
-        else if (settings.cssOutput)
-            writeCss(table, settings, report, outcome);
-        else
-            archiveChannels(table, dataFileNames, settings, database, report, outcome);
+        completeChannels(table, settings);
+        const std::unique_ptr<ChannelOutput> output = makeOutput(settings, database);
+        writeOutput(table, *output, report, outcome);
     } catch (...) {
         table.clear();
         outcome.exitCode = kExitException;

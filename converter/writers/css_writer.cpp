@@ -2,14 +2,13 @@
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <new>
 #include <stdexcept>
-#include <system_error>
 #include <vector>
 
 #include "common/calendar/calendar.h"
 #include "common/paths.h"
+#include "common/platform.h"
 #include "converter/writers/output_file.h"
 #include "converter/writers/trz_writer.h"
 
@@ -55,12 +54,15 @@ std::string printed(const char* format, Args... args)
 }
 
 // Every directory on the way to path: each prefix that ends before a "/".
+// One that exists already, or that cannot be made, is no error here: the
+// wfdisc file's creation tells what matters.
 void createDirectoriesOnTheWay(const std::string& path)
 {
-    std::error_code error;
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        std::filesystem::create_directory(path.substr(0, slash), error);
+        makeDirectory(path.substr(0, slash));
 }
+
+constexpr const char* kOutOfMemory = "out of memory while the CSS output was produced";
 
 }  // namespace
 
@@ -92,60 +94,91 @@ std::string cssWfdiscPath(std::string_view wfdiscPath, std::string_view dataDir)
     return path;
 }
 
-int writeCssOutput(const ChannelTable& table, std::string& wfdiscPath, std::string_view dataDir)
+CssOutput::CssOutput(std::string_view wfdiscPath, std::string_view dataDir)
 {
     try {
-        const std::string path = cssWfdiscPath(wfdiscPath, dataDir);
-        wfdiscPath = path;
-        // A path that ends in a separator names a directory (for example an
-        // empty "css=" value, which is the data directory itself): there is
-        // no wfdisc file to create, so nothing at all is made.
-        if (path.empty() || path.back() == '/') return kResultFileOpenFailed;
-        createDirectoriesOnTheWay(path);
-
-        std::vector<std::string> names;
-        names.reserve(table.size());
-        std::string lines;
-        lines.reserve(table.size() * (kWfdiscLineLength + 1));
-        for (const ChannelTrace& trace : table) {
-            names.push_back(cssDataFileName(trace));
-            lines += formatWfdiscLine(trace, names.back());
-        }
-
-        {
-            OutputFile wfdisc(path, OutputFile::Mode::CreateTruncate);
-            if (!wfdisc.isOpen()) return kResultFileOpenFailed;
-            const bool written = wfdisc.writeAll(lines.data(), lines.size());
-            if (!wfdisc.close() || !written) {
-                std::error_code error;
-                std::filesystem::remove(path, error);
-                return kResultFileOpenFailed;
-            }
-        }
-
-        const std::string directory = path.substr(0, path.rfind('/') + 1);
-        std::size_t index = 0;
-        for (const ChannelTrace& trace : table) {
-            const std::string& name = names[index++];
-            // A code with a separator or similar would put the file outside
-            // the output directory or make an invalid name: no file for it.
-            if (!isSafeNameCode(trace.station.view()) || !isSafeNameCode(trace.component.view())) continue;
-            const std::string dataPath = directory + name;
-            OutputFile data(dataPath, OutputFile::Mode::CreateTruncate);
-            if (!data.isOpen()) continue;
-            const bool written = data.writeSamples(trace.samples.data(), trace.samples.size());
-            if (!data.close() || !written) {
-                std::error_code error;
-                std::filesystem::remove(dataPath, error);
-                return kResultFileOpenFailed;
-            }
-        }
-        return kResultOk;
+        path_ = cssWfdiscPath(wfdiscPath, dataDir);
     } catch (const std::bad_alloc&) {
-        return kResultPathOrMemoryFailed;
+        outOfMemory_ = true;
     } catch (const std::length_error&) {
-        return kResultPathOrMemoryFailed;
+        outOfMemory_ = true;
     }
+}
+
+OutputResults CssOutput::store(const ChannelTrace& trace)
+{
+    if (outOfMemory_) return {};
+    try {
+        DataFile file{cssDataFileName(trace),
+                      isSafeNameCode(trace.station.view()) && isSafeNameCode(trace.component.view()),
+                      std::span<const float>(trace.samples)};
+        lines_ += formatWfdiscLine(trace, file.name);
+        dataFiles_.push_back(std::move(file));
+    } catch (const std::bad_alloc&) {
+        outOfMemory_ = true;
+    } catch (const std::length_error&) {
+        outOfMemory_ = true;
+    }
+    return {};
+}
+
+OutputResults CssOutput::failure(ResultCode code, std::string reason) const
+{
+    OutputResult result;
+    result.code = code;
+    result.line = "CSS write error (" + path_ + ")\n";
+    result.reason = std::move(reason);
+    result.unstoredChannels = static_cast<int>(dataFiles_.size());
+    return {result};
+}
+
+OutputResults CssOutput::finish()
+{
+    try {
+        if (outOfMemory_) return failure(kResultPathOrMemoryFailed, kOutOfMemory);
+        return write();
+    } catch (const std::bad_alloc&) {
+        return failure(kResultPathOrMemoryFailed, kOutOfMemory);
+    } catch (const std::length_error&) {
+        return failure(kResultPathOrMemoryFailed, kOutOfMemory);
+    }
+}
+
+OutputResults CssOutput::write()
+{
+    // A path that ends in a separator names a directory (for example an
+    // empty "css=" value, which is the data directory itself): there is no
+    // wfdisc file to create, so nothing at all is made.
+    if (path_.empty() || path_.back() == '/')
+        return failure(kResultFileOpenFailed, (path_.empty() ? std::string("css=") : path_) +
+                                                  ": names a directory, not a wfdisc file");
+    createDirectoriesOnTheWay(path_);
+
+    {
+        OutputFile wfdisc(path_, OutputFile::Mode::CreateTruncate);
+        if (!wfdisc.isOpen()) return failure(kResultFileOpenFailed, wfdisc.failure());
+        const bool written = wfdisc.writeAll(lines_.data(), lines_.size());
+        if (!wfdisc.close() || !written) {
+            removeFile(path_);
+            return failure(kResultFileOpenFailed, wfdisc.failure());
+        }
+    }
+
+    const std::string directory = path_.substr(0, path_.rfind('/') + 1);
+    for (const DataFile& file : dataFiles_) {
+        // A code with a separator or similar would put the file outside
+        // the output directory or make an invalid name: no file for it.
+        if (!file.nameSafe) continue;
+        const std::string dataPath = directory + file.name;
+        OutputFile data(dataPath, OutputFile::Mode::CreateTruncate);
+        if (!data.isOpen()) continue;
+        const bool written = data.writeSamples(file.samples.data(), file.samples.size());
+        if (!data.close() || !written) {
+            removeFile(dataPath);
+            return failure(kResultFileOpenFailed, data.failure());
+        }
+    }
+    return {};
 }
 
 }  // namespace tremcvt

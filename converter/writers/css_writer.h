@@ -3,11 +3,14 @@
 // little-endian 32-bit floats (datatype "f4"), without a header.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "converter/win/channel_table.h"
 #include "common/result_codes.h"
+#include "converter/writers/channel_output.h"
 
 namespace tremcvt {
 
@@ -25,14 +28,41 @@ std::string formatWfdiscLine(const ChannelTrace& trace, std::string_view dataFil
 // with "/" separators.
 std::string cssWfdiscPath(std::string_view wfdiscPath, std::string_view dataDir);
 
-// Writes the whole table from scratch: the wfdisc file at
-// cssWfdiscPath(wfdiscPath, dataDir) (every directory on the way is created)
-// and one ".w" file per channel beside it. wfdiscPath receives the path
-// written. A channel whose station or component cannot stand in a file name,
-// or whose ".w" file cannot be created, gets no ".w" file; its wfdisc line
-// stays. kResultOk; kResultFileOpenFailed when the wfdisc file cannot be
-// created (then no ".w" file is written) or a file cannot be completely
-// written.
-int writeCssOutput(const ChannelTable& table, std::string& wfdiscPath, std::string_view dataDir);
+// The CSS output of a run ("css="): the whole table written from scratch
+// when the run finishes, the wfdisc file at cssWfdiscPath(wfdiscPath,
+// dataDir) (every directory on the way is created) and one ".w" file per
+// channel beside it. A channel whose station or component cannot stand in a
+// file name, or whose ".w" file cannot be created, gets no ".w" file; its
+// wfdisc line stays. finish() fails with kResultFileOpenFailed when the
+// wfdisc file cannot be created (then no ".w" file is written) or a file
+// cannot be completely written, with kResultPathOrMemoryFailed when memory
+// runs out; its one failure line is "CSS write error (<wfdisc path>)".
+class CssOutput final : public ChannelOutput {
+public:
+    CssOutput(std::string_view wfdiscPath, std::string_view dataDir);
+
+    OutputKind kind() const override { return OutputKind::kCss; }
+    // Takes the channel's wfdisc line, its ".w" name and its samples.
+    OutputResults store(const ChannelTrace& trace) override;
+    OutputResults finish() override;
+
+    // The wfdisc path as written.
+    const std::string& wfdiscPath() const { return path_; }
+
+private:
+    struct DataFile {
+        std::string name;
+        bool nameSafe = true;
+        std::span<const float> samples;
+    };
+
+    OutputResults failure(ResultCode code, std::string reason) const;
+    OutputResults write();
+
+    std::string path_;
+    std::string lines_;
+    std::vector<DataFile> dataFiles_;
+    bool outOfMemory_ = false;
+};
 
 }  // namespace tremcvt

@@ -6,10 +6,13 @@ namespace tremcvt {
 
 bool mseedOutputAvailable() { return false; }
 
-MseedStoreResult storeMseedChannel(const ChannelTrace&, std::string_view, std::string_view)
+OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view)
 {
-    MseedStoreResult result;
+    OutputResult result;
     result.code = kResultFileOpenFailed;
+    result.line = "miniSEED write error (" + trace.station.str() + "::" + trace.component.str() + "::" +
+                  std::string(root) + ")\n";
+    result.unstoredChannels = 1;
     result.reason = "this build of tremcvt cannot write miniSEED (built without libmseed)";
     return result;
 }

@@ -504,25 +504,30 @@ std::int32_t integerSample(float value)
 
 bool mseedOutputAvailable() { return true; }
 
-MseedStoreResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network)
+OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network)
 {
-    MseedStoreResult result;
+    OutputResult result;
+    std::string dayFilePath;
+    // The failure line names the day file a failure concerns, else the root.
+    auto failure = [&](ResultCode code, std::string reason) {
+        result.code = code;
+        result.reason = std::move(reason);
+        result.line = "miniSEED write error (" + trace.station.str() + "::" + trace.component.str() +
+                      "::" + (dayFilePath.empty() ? std::string(root) : dayFilePath) + ")\n";
+        result.unstoredChannels = 1;
+        return result;
+    };
     try {
         if (trace.samples.empty()) return result;
         const StreamCodes codes{std::string(network), trace.station.str(), trace.component.str()};
-        if (checkMseedCodes(codes.network, codes.station, codes.channel) != MseedCodeCheck::kValid) {
-            result.code = kResultFileOpenFailed;
-            result.reason = "the codes " + codes.network + "." + codes.station + "." + codes.channel +
-                            " cannot stand in a miniSEED record";
-            return result;
-        }
+        if (checkMseedCodes(codes.network, codes.station, codes.channel) != MseedCodeCheck::kValid)
+            return failure(kResultFileOpenFailed, "the codes " + codes.network + "." + codes.station + "." +
+                                                     codes.channel + " cannot stand in a miniSEED record");
         const std::vector<SdsDayPiece> days = splitAtUtcMidnights(trace.startTime, trace.sps, trace.samples.size());
-        if (days.empty()) {
-            result.code = kResultFileOpenFailed;
-            result.reason = "a rate of " + std::to_string(trace.sps) +
-                            " samples per second or this start time cannot be written as miniSEED";
-            return result;
-        }
+        if (days.empty())
+            return failure(kResultFileOpenFailed,
+                          "a rate of " + std::to_string(trace.sps) +
+                              " samples per second or this start time cannot be written as miniSEED");
         std::vector<std::int32_t> samples(trace.samples.size());
         std::transform(trace.samples.begin(), trace.samples.end(), samples.begin(), integerSample);
 
@@ -531,28 +536,19 @@ MseedStoreResult storeMseedChannel(const ChannelTrace& trace, std::string_view r
             const std::string directory =
                 sdsChannelDirectory(root, codes.network, codes.station, codes.channel, day.year);
             const std::string name = sdsDayFileName(codes.network, codes.station, codes.channel, day.year, day.dayOfYear);
-            result.dayFilePath = joinPath(directory, name);
+            dayFilePath = joinPath(directory, name);
             Outcome outcome = makeChannelDirectories(directory);
             if (outcome.ok())
                 outcome = storeDay(directory, name,
                                    {&codes, day.startMicroseconds, trace.sps, samples.data() + day.firstSample,
                                     day.sampleCount});
-            if (!outcome.ok()) {
-                result.code = outcome.code;
-                result.reason = outcome.reason;
-                return result;
-            }
+            if (!outcome.ok()) return failure(outcome.code, outcome.reason);
         }
-        result.dayFilePath.clear();
         return result;
     } catch (const std::bad_alloc&) {
-        result.code = kResultPathOrMemoryFailed;
-        result.reason = "out of memory while storing miniSEED records";
     } catch (const std::length_error&) {
-        result.code = kResultPathOrMemoryFailed;
-        result.reason = "out of memory while storing miniSEED records";
     }
-    return result;
+    return failure(kResultPathOrMemoryFailed, "out of memory while storing miniSEED records");
 }
 
 }  // namespace tremcvt

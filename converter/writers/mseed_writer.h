@@ -22,6 +22,7 @@
 
 #include "converter/win/channel_table.h"
 #include "common/result_codes.h"
+#include "converter/writers/channel_output.h"
 
 namespace tremcvt {
 
@@ -70,11 +71,9 @@ std::string sdsDayFileName(std::string_view network, std::string_view station, s
 // Whether this build writes miniSEED (the writer needs libmseed).
 bool mseedOutputAvailable();
 
-struct MseedStoreResult {
-    int code = kResultOk;  // kResultOk, kResultFileOpenFailed or kResultPathOrMemoryFailed
-    std::string dayFilePath;    // the day file a failure concerns (empty when none could be named)
-    std::string reason;         // for the operator: "<path>: <call>: <system message>" or what was refused
-};
+// What a run that asks for miniSEED output from a build without it prints
+// before it ends with kExitMseedUnavailable.
+inline constexpr const char* kMseedUnavailableText = "miniSEED output (mseed=) is not available in this build.\n";
 
 // Stores every sample of the channel into its day files below root (which
 // must exist; the year, network, station and channel directories are made as
@@ -92,6 +91,11 @@ struct MseedStoreResult {
 // byte-identical, and minutes converted out of order give the file that
 // conversion in order gives. A day file this writer cannot read is left alone
 // and reported. The channel's codes must pass checkMseedCodes.
-MseedStoreResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network);
+//
+// kResultOk, or kResultFileOpenFailed or kResultPathOrMemoryFailed with the
+// line "miniSEED write error (STA::CMP::<path>)" (the day file the failure
+// concerns, else root) and the reason: "<path>: <call>: <system message>" or
+// what was refused.
+OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network);
 
 }  // namespace tremcvt

@@ -158,10 +158,12 @@ protected:
                                   "\n[system]\nnsta=" + std::to_string(stationCount) + "\n" + stations));
     }
 
-    ProcessResult convert(const std::string& station, const std::string& winFile, const std::string& css)
+    ProcessResult convert(const std::string& station, const std::string& winFile, const std::string& css,
+                          const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {})
     {
         ProcessOptions options;
         options.environment = database->environment();
+        options.environment.insert(options.environment.end(), extraEnvironment.begin(), extraEnvironment.end());
         // CSS output takes no time zone into account: a zone twelve hours
         // east of UTC would show in every name and jdate if it did.
         options.environment.emplace_back("TZ", "KAMT-12");
@@ -350,33 +352,73 @@ TEST_P(CssRunTest, OutputThatCannotBeWrittenIsReportedAndLeavesNothing)
         const char* name;
         std::string css;
         std::string reportedPath;
+        std::string reason;  // what standard error says about it
+        std::vector<std::pair<std::string, std::string>> faults;
     };
     const std::string data = dataDir.string();
+    const std::string inOut = (outRoot / "x.wfdisc").string();
     const Case cases[] = {
         // An empty value names the data directory itself: there is no file
         // to write, and the data directory is not filled with ".w" files.
-        {"empty value", "", data + "/"},
-        {"directory only", "newdir/", data + "/newdir/"},
+        {"empty value", "", data + "/", data + "/: names a directory, not a wfdisc file", {}},
+        {"directory only", "newdir/", data + "/newdir/", data + "/newdir/: names a directory", {}},
         {"below a file, absolute", (outRoot / "blocker/sub/x.wfdisc").string(),
-         (outRoot / "blocker/sub/x.wfdisc").string()},
-        {"below a file, relative", "plain\\x.wfdisc", data + "/plain/x.wfdisc"},
-        {"the wfdisc path is a directory", outRoot.string(), outRoot.string()},
+         (outRoot / "blocker/sub/x.wfdisc").string(), "/blocker/sub/x.wfdisc: open: Not a directory", {}},
+        {"below a file, relative", "plain\\x.wfdisc", data + "/plain/x.wfdisc",
+         data + "/plain/x.wfdisc: open: Not a directory", {}},
+        {"the wfdisc path is a directory", outRoot.string(), outRoot.string(),
+         outRoot.string() + ": open: Is a directory", {}},
+        // The output's file calls pass the fault points: a refused open of
+        // the wfdisc file, and a failed write of a ".w" file, whose partial
+        // file is removed again (the wfdisc file stays).
+        {"wfdisc open fails", inOut, inOut, inOut + ": open: ",
+         {{"TREMCVT_FAULT_SITES", "open"}, {"TREMCVT_FAULT_AT", "1"}}},
+        {"data file write fails", inOut, inOut, ".w: write: ",
+         {{"TREMCVT_FAULT_SITES", "write"}, {"TREMCVT_FAULT_AT", "2"}}},
+        {"directories cannot be made", (outRoot / "new/x.wfdisc").string(), (outRoot / "new/x.wfdisc").string(),
+         "/new/x.wfdisc: open: No such file or directory",
+         {{"TREMCVT_FAULT_SITES", "mkdir"}, {"TREMCVT_FAULT_AT", "1"}, {"TREMCVT_FAULT_ACTION", "fail-onward"}}},
     };
     const Tree outBefore = treeOf(outRoot);
     const Tree dataBefore = treeOf(dataDir);
     const Tree workBefore = treeOf(workDir);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const ProcessResult run = convert("KAM", win, c.css);
+        const ProcessResult run = convert("KAM", win, c.css, c.faults);
         ASSERT_TRUE(run.exited) << run.errorOutput;
         EXPECT_EQ(run.output, kCleanChecks + "CSS write error (" + c.reportedPath + ")\n");
+        EXPECT_NE(run.errorOutput.find("tremcvt: "), std::string::npos) << run.errorOutput;
+        EXPECT_NE(run.errorOutput.find(c.reason), std::string::npos) << run.errorOutput;
         // The exit code counts channel problems only.
         EXPECT_EQ(run.exitStatus, 0);
-        EXPECT_EQ(treeDifferences(outBefore, treeOf(outRoot)), std::vector<std::string>{});
+        Tree outAfter = treeOf(outRoot);
+        if (c.css == inOut && !c.faults.empty() && c.faults[0].second == "write") {
+            // The wfdisc file was written before the failing ".w" file.
+            EXPECT_EQ(outAfter.erase("x.wfdisc"), 1u);
+            fs::remove(inOut);
+        }
+        EXPECT_EQ(treeDifferences(outBefore, outAfter), std::vector<std::string>{});
         EXPECT_EQ(treeDifferences(dataBefore, treeOf(dataDir)), std::vector<std::string>{});
         EXPECT_EQ(treeDifferences(workBefore, treeOf(workDir)), std::vector<std::string>{});
         EXPECT_EQ(database->filelistRows(), 0u);
     }
+
+#ifdef TREMCVT_BATCH_BINARY
+    // A batch counts such a file as a CSS write failure and passes the
+    // reason on.
+    ProcessOptions batchRun;
+    batchRun.environment = database->environment();
+    batchRun.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
+    batchRun.workingDirectory = workDir;
+    const std::string blocked = (outRoot / "blocker/x.wfdisc").string();
+    const ProcessResult batch =
+        runProgram(TREMCVT_BATCH_BINARY, {"KAM", "--files", win, "css=" + blocked}, batchRun);
+    ASSERT_TRUE(batch.exited) << batch.errorOutput;
+    EXPECT_NE(batch.output.find("CSS write error (" + blocked + ")\n"), std::string::npos) << batch.output;
+    EXPECT_NE(batch.output.find("CSS write 1,"), std::string::npos) << batch.output;
+    EXPECT_NE(batch.output.find("Failed: " + win + " (CSS write)\n"), std::string::npos) << batch.output;
+    EXPECT_NE(batch.errorOutput.find(blocked + ": open: Not a directory"), std::string::npos) << batch.errorOutput;
+#endif
 }
 
 TEST_P(CssRunTest, ComponentThatCannotStandInAFileNameWritesNoDataFile)

@@ -32,6 +32,25 @@ ChannelTrace makeTrace(const char* station, const char* component, std::int32_t 
     return trace;
 }
 
+// Runs the CSS output over the whole table as the converter does: every
+// channel, then the end step. path receives the wfdisc path as written;
+// failures, when given, what was reported.
+ResultCode writeCssOutput(const ChannelTable& table, std::string& path, const std::string& dataDir,
+                          OutputResults* failures = nullptr)
+{
+    CssOutput output(path, dataDir);
+    OutputResults reported;
+    for (const ChannelTrace& trace : table) {
+        const OutputResults stored = output.store(trace);
+        reported.insert(reported.end(), stored.begin(), stored.end());
+    }
+    const OutputResults finished = output.finish();
+    reported.insert(reported.end(), finished.begin(), finished.end());
+    path = output.wfdiscPath();
+    if (failures != nullptr) *failures = reported;
+    return reported.empty() ? kResultOk : reported.front().code;
+}
+
 std::string right(const std::string& text, std::size_t width)
 {
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
@@ -176,7 +195,13 @@ TEST(CssWriter, WfdiscThatCannotBeCreatedWritesNothing)
     for (const std::string& argument : arguments) {
         SCOPED_TRACE(argument);
         std::string path = argument;
-        EXPECT_EQ(writeCssOutput(table, path, data.string()), kResultFileOpenFailed);
+        OutputResults failures;
+        EXPECT_EQ(writeCssOutput(table, path, data.string(), &failures), kResultFileOpenFailed);
+        // One failure line that names the wfdisc path, with the reason.
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].line, "CSS write error (" + path + ")\n");
+        EXPECT_EQ(failures[0].reason.rfind(path + ": ", 0), 0u) << failures[0].reason;
+        EXPECT_EQ(failures[0].unstoredChannels, 1);
         EXPECT_EQ(directoryEntries(data), std::vector<std::string>{"existing"});
         EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"data", "data/existing", "plain"}));
     }
@@ -207,7 +232,11 @@ TEST(CssWriter, IncompleteWriteIsReported)
     table.append(makeTrace("KAM", "BHZ", 100, kJuly6At103015, std::vector<float>(1000, 1.0f)));
     std::string path = (dir.path() / "x.wfdisc").string();
     writer_test::FileSizeLimit limit(1024);
-    EXPECT_EQ(writeCssOutput(table, path, dir.str()), kResultFileOpenFailed);
+    OutputResults failures;
+    EXPECT_EQ(writeCssOutput(table, path, dir.str(), &failures), kResultFileOpenFailed);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].reason.find("0-10301506072009-KAM-BHZ.w: write: "), std::string::npos)
+        << failures[0].reason;
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "0-10301506072009-KAM-BHZ.w"));
 }
 

@@ -170,14 +170,14 @@ protected:
             .string();
     }
 
-    MseedStoreResult store(const ChannelTrace& t, const fs::path& root) const
+    OutputResult store(const ChannelTrace& t, const fs::path& root) const
     {
         return storeMseedChannel(t, root.string(), "XX");
     }
     void storeOk(const ChannelTrace& t) const { storeOk(t, root_); }
     void storeOk(const ChannelTrace& t, const fs::path& root) const
     {
-        const MseedStoreResult r = store(t, root);
+        const OutputResult r = store(t, root);
         EXPECT_EQ(r.code, kResultOk) << r.reason;
     }
 
@@ -371,7 +371,7 @@ TEST_F(MseedStoreTest, FailedStoresLeaveEveryFileAsItWas)
         }
         if (c.prepare == "foreign day file") writer_test::writeBytes(dayFile(2010, 62), std::string(1536, 'x'));
         const Tree before = treeOf(dir_.path());
-        MseedStoreResult result;
+        OutputResult result;
         {
             // Room for the day file as it is, not for it with one more minute.
             std::unique_ptr<writer_test::FileSizeLimit> limit;
@@ -380,7 +380,8 @@ TEST_F(MseedStoreTest, FailedStoresLeaveEveryFileAsItWas)
         }
         EXPECT_EQ(result.code, kResultFileOpenFailed);
         EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
-        EXPECT_EQ(result.dayFilePath, dayFile(2010, 62).replace(0, root_.string().size(), root.string()));
+        EXPECT_EQ(result.line, "miniSEED write error (KAM::BHZ::" +
+                                   dayFile(2010, 62).replace(0, root_.string().size(), root.string()) + ")\n");
         EXPECT_EQ(treeDifferences(before, treeOf(dir_.path())), std::vector<std::string>{});
     }
 
@@ -392,7 +393,7 @@ TEST_F(MseedStoreTest, FailedStoresLeaveEveryFileAsItWas)
     ChannelTrace noRate = minute;
     noRate.sps = 0;
     for (const ChannelTrace* refused : {&longStation, &noRate}) {
-        const MseedStoreResult result = store(*refused, root_);
+        const OutputResult result = store(*refused, root_);
         EXPECT_EQ(result.code, kResultFileOpenFailed);
         EXPECT_FALSE(result.reason.empty());
     }

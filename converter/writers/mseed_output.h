@@ -1,0 +1,39 @@
+// The miniSEED output of a run ("mseed="): every channel into its day files
+// of the SDS archive, with a failure line for each channel that is refused
+// or cannot be stored.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "converter/writers/channel_output.h"
+
+namespace tremcvt {
+
+// The network code of a station as configured (any case; upper-cased by the
+// output).
+using NetworkLookup = std::function<std::string(std::string_view station)>;
+
+// Writes every channel below the SDS root: root (the mseed= directory), put
+// below dataDir when relative. A channel whose codes do not fit or are not
+// valid is refused with "<what> (STA::CMP::NET)"; one that cannot be stored
+// gives "miniSEED write error (STA::CMP::<day file or root>)" and the
+// writer's reason. An empty root names no directory: nothing is stored and
+// finish() reports "miniSEED write error (mseed= names no directory)".
+class MseedOutput final : public ChannelOutput {
+public:
+    MseedOutput(std::string_view root, std::string_view dataDir, NetworkLookup networkOf);
+
+    OutputKind kind() const override { return OutputKind::kMseed; }
+    OutputResults store(const ChannelTrace& trace) override;
+    OutputResults finish() override;
+
+private:
+    // Empty when no directory is named.
+    std::string root_;
+    NetworkLookup networkOf_;
+    int channelsTaken_ = 0;
+};
+
+}  // namespace tremcvt
