@@ -10,7 +10,8 @@
 # real header, then a hole as long as the samples, so the sizes are those of
 # real files without the disk space (reading their samples reads zeros).
 #
-# Timed, wall time and peak memory from /usr/bin/time: verify (structural),
+# Timed, wall time, CPU time (user + system) and peak memory from
+# /usr/bin/time: verify (structural),
 # availability as CSV with the picture, and verify --read-data of one
 # station. SQLite always; PostgreSQL too with pg-env-file (the env file of
 # scripts/pg-test-cluster.sh). Everything lives in a temporary folder that
@@ -70,9 +71,10 @@ columns="STA,CH,LCODE,TBEGIN,TQTY,TEND,SPS,GAIN,DATATYPE,FOFF,CPATH,CREATER,LDDA
 
 run_timed() {  # label, arguments...
   local label="$1"; shift
-  (cd "$work" && /usr/bin/time -f "%e %M" -o "$work/time.txt" "$check" "$@" >"$work/out.txt" 2>"$work/err.txt") || true
-  read -r wall rss <"$work/time.txt"
-  printf '   %-34s %7.2f s  %7d KiB peak  | %s\n' "$label" "$wall" "$rss" "$(tail -n 1 "$work/out.txt" | cut -c1-90)"
+  (cd "$work" && /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$check" "$@" >"$work/out.txt" 2>"$work/err.txt") || true
+  read -r wall user system rss <"$work/time.txt"
+  printf '   %-34s %7.2f s wall %7.2f s CPU %7d KiB peak | %s\n' "$label" "$wall" "$(echo "$user + $system" | bc -l)" \
+    "$rss" "$(tail -n 1 "$work/out.txt" | cut -c1-60)"
 }
 
 bench_database() {  # label

@@ -98,6 +98,14 @@ const char* plural(std::size_t n, const char* one, const char* many) { return n 
 
 }  // namespace
 
+std::string percentText(double percent, int decimals)
+{
+    const double scale = std::pow(10.0, decimals);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, std::floor((percent + 1e-6) * scale) / scale);
+    return text;
+}
+
 std::int64_t samplesIn(const Interval& interval, double rate)
 {
     const double samples = std::round((interval.end - interval.begin) * rate);
@@ -132,7 +140,7 @@ std::string formatAvailabilityText(const AvailabilityReport& report)
                       std::to_string(report.channels.size()) + plural(report.channels.size(), " channel", " channels") +
                       "\n";
     for (const ChannelAvailability& c : report.channels) {
-        out += c.name + " at " + number(c.rate, "%.2f") + " sps: " + number(c.percent, "%.3f") + " % covered, " +
+        out += c.name + " at " + number(c.rate, "%.2f") + " sps: " + percentText(c.percent, 3) + " % covered, " +
                std::to_string(c.spans.size()) + plural(c.spans.size(), " span, ", " spans, ") +
                std::to_string(c.gaps.size()) + plural(c.gaps.size(), " gap, ", " gaps, ") +
                std::to_string(c.overlaps.size()) + plural(c.overlaps.size(), " overlap\n", " overlaps\n");
@@ -158,7 +166,7 @@ std::string formatAvailabilityCsv(const AvailabilityReport& report)
         const std::string name = csvText(c.name);
         out += name + ",channel," + utcText(report.window.begin, 4) + "," + utcText(report.window.end, 4) + "," +
                number(c.coveredSeconds) + "," +
-               std::to_string(samplesIn({0.0, c.coveredSeconds}, c.rate)) + "," + number(c.percent, "%.3f") + "\n";
+               std::to_string(samplesIn({0.0, c.coveredSeconds}, c.rate)) + "," + percentText(c.percent, 3) + "\n";
         const auto lines = [&](const std::vector<Interval>& list, const char* kind) {
             for (const Interval& i : list)
                 out += name + "," + kind + "," + utcText(i.begin, 4) + "," + utcText(i.end, 4) + "," +
@@ -188,7 +196,7 @@ std::string formatAvailabilityJson(const AvailabilityReport& report)
     for (std::size_t k = 0; k < report.channels.size(); ++k) {
         const ChannelAvailability& c = report.channels[k];
         out += std::string(k ? ",\n" : "\n") + "{\"channel\":" + jsonText(c.name) + ",\"rate\":" +
-               number(c.rate, "%.2f") + ",\"percent\":" + number(c.percent, "%.3f") +
+               number(c.rate, "%.2f") + ",\"percent\":" + percentText(c.percent, 3) +
                ",\"covered_seconds\":" + number(c.coveredSeconds) + ",\"spans\":" + list(c.spans, c.rate) +
                ",\"gaps\":" + list(c.gaps, c.rate) + ",\"overlaps\":" + list(c.overlaps, c.rate) + "}";
     }

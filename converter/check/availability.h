@@ -45,6 +45,10 @@ struct AvailabilityReport {
 AvailabilityReport computeAvailability(const std::vector<ChannelPieces>& channels, std::optional<double> from,
                                        std::optional<double> to);
 
+// A percentage with the given decimals, rounded down: a channel that lacks
+// a single sample never shows 100.
+std::string percentText(double percent, int decimals);
+
 // Samples of a stretch at a rate, to the nearest whole sample.
 std::int64_t samplesIn(const Interval& interval, double rate);
 

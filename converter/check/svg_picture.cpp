@@ -68,14 +68,15 @@ private:
     int x1_;
 };
 
-std::vector<PixelRun> pixelRuns(const std::vector<Interval>& stretches, const TimeScale& scale)
+// minWidth: gaps and overlaps stay visible however short they are.
+std::vector<PixelRun> pixelRuns(const std::vector<Interval>& stretches, const TimeScale& scale, int minWidth)
 {
     std::vector<PixelRun> runs;
     for (const Interval& s : stretches) {
         int x0 = static_cast<int>(std::floor(scale.x(s.begin)));
         int x1 = static_cast<int>(std::ceil(scale.x(s.end)));
-        x0 = std::clamp(x0, scale.left(), scale.right() - 1);
-        x1 = std::clamp(std::max(x1, x0 + 1), x0 + 1, scale.right());
+        x0 = std::clamp(x0, scale.left(), scale.right() - minWidth);
+        x1 = std::clamp(std::max(x1, x0 + minWidth), x0 + minWidth, scale.right());
         if (!runs.empty() && x0 <= runs.back().x1) {
             runs.back().x1 = std::max(runs.back().x1, x1);
             ++runs.back().count;
@@ -231,11 +232,11 @@ std::string renderAvailabilitySvg(const AvailabilityReport& report, const Pictur
         out += "<rect class=\"row\" x=\"" + std::to_string(scale.left()) + "\" y=\"" + std::to_string(barY) +
                "\" width=\"" + std::to_string(scale.right() - scale.left()) + "\" height=\"" + std::to_string(bar) +
                "\" fill=\"" + kRowColour + "\"/>\n";
-        appendRuns(out, pixelRuns(c.spans, scale), "span", kSpanColour, barY, bar, false);
-        appendRuns(out, pixelRuns(c.gaps, scale), "gap", kGapColour, barY, bar, true);
-        appendRuns(out, pixelRuns(c.overlaps, scale), "overlap", kOverlapColour, barY, bar, true);
+        appendRuns(out, pixelRuns(c.spans, scale, 1), "span", kSpanColour, barY, bar, false);
+        appendRuns(out, pixelRuns(c.gaps, scale, 2), "gap", kGapColour, barY, bar, true);
+        appendRuns(out, pixelRuns(c.overlaps, scale, 2), "overlap", kOverlapColour, barY, bar, true);
         out += "<text class=\"percent\" x=\"" + std::to_string(layout.width - 8) + "\" y=\"" +
-               std::to_string(barY + bar - 3) + "\" text-anchor=\"end\">" + format("%.2f %%", c.percent, 0, 0, 0) +
+               std::to_string(barY + bar - 3) + "\" text-anchor=\"end\">" + percentText(c.percent, 2) + " %" +
                "</text>\n</g>\n";
     }
     out += "</svg>\n";

@@ -233,16 +233,16 @@ std::vector<Finding> compareRowWithFile(const CatalogueRow& row, const FileFacts
 {
     std::vector<Finding> findings;
     const std::string& file = row.path;
-    const std::string rowDescription = "row " + channelKey(row) + " " + rowText(row);
+    const auto rowDescription = [&row] { return "row " + channelKey(row) + " " + rowText(row); };
     switch (facts.state) {
     case FileFacts::State::kMissing:
-        findings.push_back({"missing", file, "no such file (" + rowDescription + ")"});
+        findings.push_back({"missing", file, "no such file (" + rowDescription() + ")"});
         return findings;
     case FileFacts::State::kNotRegular:
-        findings.push_back({"not-regular", file, "not a regular file (" + rowDescription + ")"});
+        findings.push_back({"not-regular", file, "not a regular file (" + rowDescription() + ")"});
         return findings;
     case FileFacts::State::kUnreadable:
-        findings.push_back({"unreadable", file, "the file cannot be read (" + rowDescription + ")"});
+        findings.push_back({"unreadable", file, "the file cannot be read (" + rowDescription() + ")"});
         return findings;
     case FileFacts::State::kRegular:
         break;
