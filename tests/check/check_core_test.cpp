@@ -11,6 +11,7 @@
 
 #include "converter/check/availability.h"
 #include "converter/check/check_command_line.h"
+#include "converter/check/sds_check.h"
 #include "converter/check/svg_picture.h"
 #include "converter/check/trz_check.h"
 #include "converter/writers/trz_writer.h"
@@ -312,6 +313,45 @@ TEST(CheckPicture, AYearOfTwentyChannelsStaysSmallAndShowsEveryGap)
     ASSERT_NE(last, std::string::npos);
     EXPECT_EQ(count(svg.substr(last), "<rect class=\"gap\""), 19u);
     EXPECT_NE(svg.find(">2010-01<"), std::string::npos);  // monthly ticks for a year
+}
+
+TEST(CheckSdsRecords, OrderOverlapsAndIdentityOfRecords)
+{
+    SdsDayName day;
+    ASSERT_TRUE(parseSdsDayName("XX.KAM..BHZ.D.2009.257", day));
+    EXPECT_DOUBLE_EQ(day.dayBegin, 1252886400.0);  // 2009-09-14 00:00 UTC
+    EXPECT_TRUE(isSdsLeftover(".XX.KAM..BHZ.D.2009.257.tmp"));
+    for (const char* other : {"XX.KAM..BHZ.D.2009.257", "XX.KAM..BHZ.D.2009.367", ".XX.KAM..BHZ.D.2009.tmp", "a.tmp"}) {
+        EXPECT_FALSE(isSdsLeftover(other)) << other;
+    }
+    EXPECT_FALSE(parseSdsDayName("XX.KAM..BHZ.D.2009.367", day));
+
+    ASSERT_TRUE(parseSdsDayName("XX.KAM..BHZ.D.2009.257", day));
+    // 100 samples per second, records of 500 samples (5 s).
+    const auto record = [](std::int64_t offset, double begin, const char* channel = "BHZ") {
+        return SdsRecord{offset, "XX", "KAM", "", channel, kT0 + begin, 100.0, 500};
+    };
+    struct Case {
+        const char* what;
+        std::vector<SdsRecord> records;
+        std::vector<std::string> kinds;
+    };
+    const Case cases[] = {
+        {"in order, one after the other", {record(0, 0), record(512, 5), record(1024, 10)}, {}},
+        {"a gap is no finding", {record(0, 0), record(512, 60)}, {}},
+        {"out of order", {record(0, 5), record(512, 0)}, {"order"}},
+        {"overlapping by a sample", {record(0, 0), record(512, 4.99)}, {"overlap"}},
+        {"within half a sample of the next one", {record(0, 0), record(512, 4.996)}, {}},
+        {"another channel inside", {record(0, 0), record(512, 5, "BHN")}, {"record"}},
+        {"outside the file's day", {record(0, 0), record(512, 86400)}, {"record"}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<Finding> findings = checkSdsRecords("f", day, c.records);
+        std::vector<std::string> kinds;
+        for (const Finding& f : findings) kinds.push_back(f.kind);
+        EXPECT_EQ(kinds, c.kinds) << c.what;
+        for (const Finding& f : findings) EXPECT_NE(f.what.find("record at byte 512"), std::string::npos) << f.what;
+    }
 }
 
 TEST(CheckCommandLine, RefusalsAndSelections)
