@@ -64,10 +64,11 @@ int reportAvailability(const CheckOptions& options, const std::vector<ChannelPie
     return overlaps ? kCheckInconsistent : kCheckConsistent;
 }
 
-std::vector<ChannelPieces> piecesOfRows(const std::vector<CatalogueRow>& rows)
+std::vector<ChannelPieces> piecesOfRows(const std::vector<const CatalogueRow*>& rows)
 {
     std::map<std::string, ChannelPieces> channels;
-    for (const CatalogueRow& row : rows) {
+    for (const CatalogueRow* selected : rows) {
+        const CatalogueRow& row = *selected;
         std::string name = row.station + "::" + row.channel;
         if (!row.locationCode.empty() && row.locationCode != "??") name += "::" + row.locationCode;
         ChannelPieces& channel = channels[name];

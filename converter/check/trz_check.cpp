@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -152,6 +153,65 @@ void walk(const fs::path& root, const fs::path& directory, std::vector<ArchiveEn
     }
 }
 
+Finding sharedPathFinding(const std::string& path, int rows)
+{
+    return {"shared", path, std::to_string(rows) + " catalogue rows name this file"};
+}
+
+// The rows of the selection, without copying them, in order of station,
+// channel, location code and start.
+std::vector<const CatalogueRow*> selectedRows(const std::vector<CatalogueRow>& rows, const Selection& selection)
+{
+    std::vector<const CatalogueRow*> selected;
+    for (const CatalogueRow& row : rows)
+        if (selection.selectsStation(row.station) && selection.selectsChannel(row.channel) &&
+            selection.selectsTime(row.begin, std::max(row.sampleEnd(), row.begin + row.length)))
+            selected.push_back(&row);
+    std::sort(selected.begin(), selected.end(), [](const CatalogueRow* a, const CatalogueRow* b) {
+        return std::tie(a->station, a->channel, a->locationCode, a->begin, a->path) <
+               std::tie(b->station, b->channel, b->locationCode, b->begin, b->path);
+    });
+    return selected;
+}
+
+std::vector<Finding> overlappingRows(const std::vector<const CatalogueRow*>& rows)
+{
+    struct Keyed {
+        std::string key;
+        const CatalogueRow* row;
+    };
+    std::vector<Keyed> sorted;
+    sorted.reserve(rows.size());
+    for (const CatalogueRow* row : rows) sorted.push_back({channelKey(*row), row});
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Keyed& a, const Keyed& b) {
+        return a.key != b.key ? a.key < b.key : a.row->begin < b.row->begin;
+    });
+    std::vector<Finding> findings;
+    const CatalogueRow* reach = nullptr;  // the row of the channel that ends latest so far
+    std::string reachKey;
+    for (const Keyed& keyed : sorted) {
+        const CatalogueRow* row = keyed.row;
+        const std::string& key = keyed.key;
+        if (reach != nullptr && key == reachKey) {
+            const double tolerance = row->rate > 0.0 ? 0.5 / row->rate : 0.0;
+            const double overlap = reach->sampleEnd() - row->begin;
+            if (overlap > tolerance) {
+                findings.push_back({"overlap", row->path,
+                                    "its samples from " + utcText(row->begin) + " overlap " +
+                                        durationText(std::min(overlap, row->sampleEnd() - row->begin)) + " of " +
+                                        reach->path + " (" + channelKey(*row) + ", that file ends " +
+                                        utcText(reach->sampleEnd()) + ")"});
+            }
+            if (row->sampleEnd() > reach->sampleEnd()) reach = row;
+        } else {
+            reach = row;
+            reachKey = key;
+        }
+    }
+    return findings;
+}
+
+
 }  // namespace
 
 TrzHeaderFields parseTrzHeader(std::string_view area)
@@ -281,55 +341,17 @@ std::vector<Finding> compareRowWithFile(const CatalogueRow& row, const FileFacts
     return findings;
 }
 
-std::vector<CatalogueRow> selectRows(const std::vector<CatalogueRow>& rows, const Selection& selection)
+std::vector<const CatalogueRow*> selectRows(const std::vector<CatalogueRow>& rows, const Selection& selection)
 {
-    std::vector<CatalogueRow> selected;
-    for (const CatalogueRow& row : rows)
-        if (selection.selectsStation(row.station) && selection.selectsChannel(row.channel) &&
-            selection.selectsTime(row.begin, std::max(row.sampleEnd(), row.begin + row.length)))
-            selected.push_back(row);
-    std::sort(selected.begin(), selected.end(), [](const CatalogueRow& a, const CatalogueRow& b) {
-        return std::tie(a.station, a.channel, a.locationCode, a.begin, a.path) <
-               std::tie(b.station, b.channel, b.locationCode, b.begin, b.path);
-    });
-    return selected;
+    return selectedRows(rows, selection);
 }
 
 std::vector<Finding> findOverlappingRows(const std::vector<CatalogueRow>& rows)
 {
-    struct Keyed {
-        std::string key;
-        const CatalogueRow* row;
-    };
-    std::vector<Keyed> sorted;
-    sorted.reserve(rows.size());
-    for (const CatalogueRow& row : rows) sorted.push_back({channelKey(row), &row});
-    std::stable_sort(sorted.begin(), sorted.end(), [](const Keyed& a, const Keyed& b) {
-        return a.key != b.key ? a.key < b.key : a.row->begin < b.row->begin;
-    });
-    std::vector<Finding> findings;
-    const CatalogueRow* reach = nullptr;  // the row of the channel that ends latest so far
-    std::string reachKey;
-    for (const Keyed& keyed : sorted) {
-        const CatalogueRow* row = keyed.row;
-        const std::string& key = keyed.key;
-        if (reach != nullptr && key == reachKey) {
-            const double tolerance = row->rate > 0.0 ? 0.5 / row->rate : 0.0;
-            const double overlap = reach->sampleEnd() - row->begin;
-            if (overlap > tolerance) {
-                findings.push_back({"overlap", row->path,
-                                    "its samples from " + utcText(row->begin) + " overlap " +
-                                        durationText(std::min(overlap, row->sampleEnd() - row->begin)) + " of " +
-                                        reach->path + " (" + channelKey(*row) + ", that file ends " +
-                                        utcText(reach->sampleEnd()) + ")"});
-            }
-            if (row->sampleEnd() > reach->sampleEnd()) reach = row;
-        } else {
-            reach = row;
-            reachKey = key;
-        }
-    }
-    return findings;
+    std::vector<const CatalogueRow*> pointers;
+    pointers.reserve(rows.size());
+    for (const CatalogueRow& row : rows) pointers.push_back(&row);
+    return overlappingRows(pointers);
 }
 
 std::vector<Finding> findSharedPaths(const std::vector<CatalogueRow>& rows)
@@ -338,19 +360,24 @@ std::vector<Finding> findSharedPaths(const std::vector<CatalogueRow>& rows)
     for (const CatalogueRow& row : rows) ++count[row.path];
     std::vector<Finding> findings;
     for (const auto& [path, rowsWithPath] : count)
-        if (rowsWithPath > 1)
-            findings.push_back({"shared", path, std::to_string(rowsWithPath) + " catalogue rows name this file"});
+        if (rowsWithPath > 1) findings.push_back(sharedPathFinding(path, rowsWithPath));
     return findings;
 }
 
 std::vector<Finding> findOrphans(const std::vector<ArchiveEntry>& entries, const std::vector<CatalogueRow>& allRows)
 {
-    std::unordered_set<std::string> catalogued;
+    // Views of the rows' paths; only paths with "\\" separators are copied.
+    std::deque<std::string> converted;
+    std::unordered_set<std::string_view> catalogued;
     catalogued.reserve(allRows.size() * 2);
     for (const CatalogueRow& row : allRows) {
-        std::string path = row.path;
+        if (row.path.find('\\') == std::string::npos) {
+            catalogued.insert(row.path);
+            continue;
+        }
+        std::string& path = converted.emplace_back(row.path);
         std::replace(path.begin(), path.end(), '\\', '/');
-        catalogued.insert(std::move(path));
+        catalogued.insert(path);
     }
     std::vector<const ArchiveEntry*> orphans;
     for (const ArchiveEntry& entry : entries)
@@ -391,9 +418,12 @@ std::vector<Finding> verifyTrzArchive(const std::vector<CatalogueRow>& allRows, 
     byPath.reserve(entries.size() * 2);
     for (const ArchiveEntry& entry : entries) byPath.emplace(entry.path, &entry);
 
-    const std::vector<CatalogueRow> rows = selectRows(allRows, selection);
+    const std::vector<const CatalogueRow*> rows = selectedRows(allRows, selection);
     totals.rows = static_cast<std::int64_t>(rows.size());
-    for (const CatalogueRow& row : rows) {
+    std::map<std::string_view, int> rowsWithPath;
+    for (const CatalogueRow* selected : rows) {
+        const CatalogueRow& row = *selected;
+        ++rowsWithPath[row.path];
         if (!pathBelowRoot(row.path)) {
             findings.push_back({"outside", row.path.empty() ? "(no path)" : row.path,
                                 "the catalogue path does not lie below the archive root (row " + channelKey(row) +
@@ -424,8 +454,9 @@ std::vector<Finding> verifyTrzArchive(const std::vector<CatalogueRow>& allRows, 
         }
         for (Finding& finding : compareRowWithFile(row, facts)) findings.push_back(std::move(finding));
     }
-    for (Finding& finding : findOverlappingRows(rows)) findings.push_back(std::move(finding));
-    for (Finding& finding : findSharedPaths(rows)) findings.push_back(std::move(finding));
+    for (Finding& finding : overlappingRows(rows)) findings.push_back(std::move(finding));
+    for (const auto& [path, count] : rowsWithPath)
+        if (count > 1) findings.push_back(sharedPathFinding(std::string(path), count));
 
     std::vector<ArchiveEntry> selectedEntries;
     for (const ArchiveEntry& entry : entries)

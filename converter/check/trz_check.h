@@ -101,8 +101,8 @@ struct VerifyTotals {
 std::vector<Finding> verifyTrzArchive(const std::vector<CatalogueRow>& allRows, const std::string& root,
                                       const Selection& selection, bool readData, VerifyTotals& totals);
 
-// The rows of the selection, in order of station, channel, location code
-// and start.
-std::vector<CatalogueRow> selectRows(const std::vector<CatalogueRow>& rows, const Selection& selection);
+// The rows of the selection (pointing into rows), in order of station,
+// channel, location code and start.
+std::vector<const CatalogueRow*> selectRows(const std::vector<CatalogueRow>& rows, const Selection& selection);
 
 }  // namespace tremcvt::check
