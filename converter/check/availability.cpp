@@ -187,7 +187,10 @@ std::string formatAvailabilityJson(const AvailabilityReport& report)
     };
     const auto list = [&interval](const std::vector<Interval>& items, double rate) {
         std::string out = "[";
-        for (std::size_t k = 0; k < items.size(); ++k) out += (k ? "," : "") + interval(items[k], rate);
+        for (std::size_t k = 0; k < items.size(); ++k) {
+            if (k > 0) out += ',';
+            out += interval(items[k], rate);
+        }
         return out + "]";
     };
     std::string out = "{\"window\":{\"start\":" + jsonText(utcText(report.window.begin, 4)) +
@@ -195,7 +198,8 @@ std::string formatAvailabilityJson(const AvailabilityReport& report)
                       ",\"seconds\":" + number(report.window.end - report.window.begin) + "},\n\"channels\":[";
     for (std::size_t k = 0; k < report.channels.size(); ++k) {
         const ChannelAvailability& c = report.channels[k];
-        out += std::string(k ? ",\n" : "\n") + "{\"channel\":" + jsonText(c.name) + ",\"rate\":" +
+        out += k > 0 ? ",\n" : "\n";
+        out += "{\"channel\":" + jsonText(c.name) + ",\"rate\":" +
                number(c.rate, "%.2f") + ",\"percent\":" + percentText(c.percent, 3) +
                ",\"covered_seconds\":" + number(c.coveredSeconds) + ",\"spans\":" + list(c.spans, c.rate) +
                ",\"gaps\":" + list(c.gaps, c.rate) + ",\"overlaps\":" + list(c.overlaps, c.rate) + "}";

@@ -23,7 +23,10 @@ std::string countText(const std::vector<Finding>& findings)
     std::map<std::string, int> byKind;
     for (const Finding& finding : findings) ++byKind[finding.kind];
     std::string kinds;
-    for (const auto& [kind, count] : byKind) kinds += (kinds.empty() ? "" : ", ") + std::to_string(count) + " " + kind;
+    for (const auto& [kind, count] : byKind) {
+        if (!kinds.empty()) kinds += ", ";
+        kinds += std::to_string(count) + " " + kind;
+    }
     return std::to_string(findings.size()) + (findings.size() == 1 ? " inconsistency (" : " inconsistencies (") + kinds +
            ")";
 }
