@@ -16,7 +16,7 @@
 #include "converter/batch/batch_options.h"
 #include "launcher/core/output_merger.h"
 #include "launcher/core/win_files.h"
-#include "tests/archive/converter_run_fixture.h"
+#include "tests/support/program_fixture.h"
 
 #ifndef TREMCVT_BATCH_BINARY
 #error "TREMCVT_BATCH_BINARY must name the batch program"
@@ -91,8 +91,13 @@ TEST(BatchOptions, StartIntervalAndListForms)
     EXPECT_TRUE(parsed.options->stopOnError);
 }
 
-class BatchTest : public test::ConverterRunFixture {
+class BatchTest : public test::ProgramFixture {
 protected:
+    void SetUp() override
+    {
+        ProgramFixture::SetUp();
+        addStandardStations();
+    }
     test::ProcessResult batch(const std::vector<std::string>& arguments)
     {
         return run(TREMCVT_BATCH_BINARY, arguments);

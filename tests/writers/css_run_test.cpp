@@ -19,18 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/test_support.h"
+#include "tests/support/program_fixture.h"
 #include "tools/winwriter/win_writer.h"
-
-#ifndef TREMCVT_BINARY
-#error "TREMCVT_BINARY must name the converter program"
-#endif
-#ifndef WINDUMP_PATH
-#error "WINDUMP_PATH must name the windump program"
-#endif
-#ifndef TREMCVT_SHARED_WIN_DIR
-#error "TREMCVT_SHARED_WIN_DIR must name the folder of real WIN recordings"
-#endif
 
 namespace tremcvt::test {
 namespace {
@@ -128,46 +118,27 @@ Tree below(const std::string& prefix, const Tree& tree)
     return result;
 }
 
-class CssRunTest : public ArchiveDatabaseFixture {
+class CssRunTest : public ProgramFixture {
 protected:
     void SetUp() override
     {
-        ArchiveDatabaseFixture::SetUp();
+        // CSS output takes no time zone into account: a zone twelve hours
+        // east of UTC would show in every name and jdate if it did.
+        timeZone = "KAMT-12";
+        ProgramFixture::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        workDir = tempDir->path() / "work";
-        dataDir = tempDir->path() / "archive";
         outRoot = tempDir->path() / "out";
-        winDir = tempDir->path() / "win";
-        for (const fs::path& dir : {workDir, dataDir, outRoot, winDir}) fs::create_directories(dir);
+        fs::create_directories(outRoot);
         writeIni("[sta0]\nname=kam\nc1=BHZ\nc2=BHN\nc3=BHE\nc6=bhz\n"
                  "[sta1]\nname=Kamchat\nc1=HHZ\nc2=HHNlong\nc5=HHE\n",
                  2);
-        std::string error;
-        ASSERT_TRUE(database->execute("insert into SITECHAN(STA,CHAN,SPS,LCODE) values"
-                                      "('KAM','BHZ',100,'?\?'),('KAM','BHN',100,'?\?'),('KAM','BHE',100,'?\?'),"
-                                      "('KAMCHAT','HHZ',100,'?\?'),('KAMCHAT','HHNLONG',20,'?\?');",
-                                      &error))
-            << error;
-    }
-
-    void writeIni(const std::string& stations, int stationCount)
-    {
-        ASSERT_TRUE(writeFile(workDir / "tremcvt.ini",
-                              "[DATABASE]\nODBC=" + database->dataSource() + "\nUSER=" + database->userName() +
-                                  "\nPASSWORD=" + database->password() + "\n[DATA]\nDIR=" + dataDir.string() +
-                                  "\n[system]\nnsta=" + std::to_string(stationCount) + "\n" + stations));
+        addSitechan({{"KAM", "BHZ", 100}, {"KAM", "BHN", 100}, {"KAM", "BHE", 100}, {"KAMCHAT", "HHZ", 100},
+                     {"KAMCHAT", "HHNLONG", 20}});
     }
 
     ProcessResult convert(const std::string& station, const std::string& winFile, const std::string& css)
     {
-        ProcessOptions options;
-        options.environment = database->environment();
-        // CSS output takes no time zone into account: a zone twelve hours
-        // east of UTC would show in every name and jdate if it did.
-        options.environment.emplace_back("TZ", "KAMT-12");
-        options.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
-        options.workingDirectory = workDir;
-        return runProgram(TREMCVT_BINARY, {station, winFile, "css=" + css}, options);
+        return run(TREMCVT_BINARY, {station, winFile, "css=" + css});
     }
 
     // Writes a WIN file of consecutive seconds from start; each channel is
@@ -206,11 +177,8 @@ protected:
         return path;
     }
 
-
-    fs::path workDir;
-    fs::path dataDir;
+    const fs::path& dataDir = archiveDir;
     fs::path outRoot;
-    fs::path winDir;
 };
 
 TEST_P(CssRunTest, WritesOneWfdiscLineAndOneDataFilePerChannelAndNothingElse)
