@@ -28,7 +28,8 @@ void ProgramFixture::SetUp()
     workDir = tempDir->path() / "work";
     archiveDir = tempDir->path() / "archive";
     winDir = tempDir->path() / "win";
-    for (const fs::path& dir : {workDir, archiveDir, winDir}) fs::create_directories(dir);
+    outputDir = tempDir->path() / "output";
+    for (const fs::path& dir : {workDir, archiveDir, winDir, outputDir}) fs::create_directories(dir);
 }
 
 void ProgramFixture::writeIni(const std::string& stations, int stationCount, const std::string& databaseLines,

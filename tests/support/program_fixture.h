@@ -1,7 +1,8 @@
 // The project's programs run as an operator runs them, over a fresh archive
 // database (SQLite or PostgreSQL): a temporary directory with work/ (the
 // station list tremcvt.ini, and the programs' working directory), archive/
-// (the data directory) and win/ (WIN files the test makes), SITECHAN rows,
+// (the data directory), win/ (WIN files the test makes) and output/ (for CSS
+// or miniSEED output), SITECHAN rows,
 // and the archive as tests compare it. The programs' paths come with the
 // library: TREMCVT_BINARY, TREMCVT_BATCH_BINARY, WINDUMP_PATH, WINWRITE_PATH
 // and TREMCVT_SHARED_WIN_DIR (the real recordings; tests skip when absent).
@@ -96,6 +97,7 @@ protected:
     std::filesystem::path workDir;
     std::filesystem::path archiveDir;
     std::filesystem::path winDir;
+    std::filesystem::path outputDir;
 };
 
 }  // namespace tremcvt::test

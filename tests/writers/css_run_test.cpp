@@ -120,15 +120,14 @@ Tree below(const std::string& prefix, const Tree& tree)
 
 class CssRunTest : public ProgramFixture {
 protected:
+    // CSS output takes no time zone into account: a zone twelve hours east
+    // of UTC would show in every name and jdate if it did.
+    CssRunTest() { timeZone = "KAMT-12"; }
+
     void SetUp() override
     {
-        // CSS output takes no time zone into account: a zone twelve hours
-        // east of UTC would show in every name and jdate if it did.
-        timeZone = "KAMT-12";
         ProgramFixture::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        outRoot = tempDir->path() / "out";
-        fs::create_directories(outRoot);
         writeIni("[sta0]\nname=kam\nc1=BHZ\nc2=BHN\nc3=BHE\nc6=bhz\n"
                  "[sta1]\nname=Kamchat\nc1=HHZ\nc2=HHNlong\nc5=HHE\n",
                  2);
@@ -178,7 +177,7 @@ protected:
     }
 
     const fs::path& dataDir = archiveDir;
-    fs::path outRoot;
+    const fs::path& outRoot = outputDir;
 };
 
 TEST_P(CssRunTest, WritesOneWfdiscLineAndOneDataFilePerChannelAndNothingElse)

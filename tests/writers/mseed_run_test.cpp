@@ -72,16 +72,9 @@ std::vector<DecodedChannel> decodeWin(const fs::path& file)
 
 class MseedRunTest : public ProgramFixture {
 protected:
-    void SetUp() override
-    {
-        // Day files follow UTC whatever the machine's zone: a zone twelve
-        // hours east would move every midnight if they did not.
-        timeZone = "KAMT-12";
-        ProgramFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        sdsDir = tempDir->path() / "sds";
-        fs::create_directories(sdsDir);
-    }
+    // Day files follow UTC whatever the machine's zone: a zone twelve hours
+    // east would move every midnight if they did not.
+    MseedRunTest() { timeZone = "KAMT-12"; }
 
     // The station list: one station with its channel keys, and the [system]
     // lines given.
@@ -98,7 +91,7 @@ protected:
     }
 
     const fs::path& dataDir = archiveDir;
-    fs::path sdsDir;
+    const fs::path& sdsDir = outputDir;
 };
 
 std::string dayFile(const fs::path& root, const std::string& network, const std::string& station,
