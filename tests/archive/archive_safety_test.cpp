@@ -28,11 +28,8 @@ using test::kHour;
 
 class ArchiveSafetyTest : public test::ProgramFixture {
 protected:
-    void SetUp() override
-    {
-        ProgramFixture::SetUp();
-        addStandardStations();
-    }
+    ArchiveSafetyTest() { standardStations = true; }
+
     void TearDown() override
     {
         if (mounted) ::umount2(archiveDir.c_str(), MNT_DETACH);

@@ -27,11 +27,8 @@ using test::kHour;
 
 class InterruptionTest : public test::ProgramFixture {
 protected:
-    void SetUp() override
-    {
-        ProgramFixture::SetUp();
-        addStandardStations();
-    }
+    InterruptionTest() { standardStations = true; }
+
     struct Step {
         std::string station;
         std::string winFile;

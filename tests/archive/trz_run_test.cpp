@@ -38,7 +38,8 @@ protected:
         std::string stations;
         std::vector<test::SitechanRow> rows;
         for (std::size_t i = 0; i < std::size(kStations); ++i) {
-            for (const auto& [id, component] : kStations[i].channels) rows.push_back({kStations[i].station, component, 100});
+            for (const auto& [id, component] : kStations[i].channels)
+                rows.push_back({kStations[i].station, component, 100});
             stations += stationSection(static_cast<int>(i), kStations[i].station, kStations[i].channels);
         }
         writeIni(stations, static_cast<int>(std::size(kStations)), "USE_TEND=1\n");
@@ -84,10 +85,7 @@ protected:
         return state;
     }
 
-    static std::vector<std::string> differences(const test::Tree& a, const test::Tree& b)
-    {
-        return test::treeDifferences(a, b);
-    }
+    static constexpr auto& differences = test::treeDifferences;
 
     static inline const StationCase kStations[] = {
         {"KAM", {{0x00c1, "BHZ"}, {0x00c2, "BHN"}}},

@@ -93,11 +93,8 @@ TEST(BatchOptions, StartIntervalAndListForms)
 
 class BatchTest : public test::ProgramFixture {
 protected:
-    void SetUp() override
-    {
-        ProgramFixture::SetUp();
-        addStandardStations();
-    }
+    BatchTest() { standardStations = true; }
+
     test::ProcessResult batch(const std::vector<std::string>& arguments)
     {
         return run(TREMCVT_BATCH_BINARY, arguments);

@@ -12,8 +12,6 @@
 namespace tremcvt::test {
 namespace {
 
-const std::string kSeparator = "============================================================\n";
-
 // A second of a ramp, so that every channel has plain, known samples.
 WinChannelSecond rampSecond(std::uint16_t channelId, int sps, int offset)
 {

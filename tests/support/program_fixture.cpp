@@ -21,6 +21,13 @@ std::string describeDifference(const ArchiveState& expected, const ArchiveState&
     return out.str();
 }
 
+std::string hexKey(unsigned id)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", id);
+    return text;
+}
+
 void ProgramFixture::SetUp()
 {
     ArchiveDatabaseFixture::SetUp();
@@ -30,6 +37,7 @@ void ProgramFixture::SetUp()
     winDir = tempDir->path() / "win";
     outputDir = tempDir->path() / "output";
     for (const fs::path& dir : {workDir, archiveDir, winDir, outputDir}) fs::create_directories(dir);
+    if (standardStations) addStandardStations();
 }
 
 void ProgramFixture::writeIni(const std::string& stations, int stationCount, const std::string& databaseLines,
@@ -46,11 +54,7 @@ std::string ProgramFixture::stationSection(int index, const std::string& name,
                                            const std::map<unsigned, std::string>& channels, const std::string& lines)
 {
     std::string section = "[sta" + std::to_string(index) + "]\nname=" + name + "\n" + lines;
-    for (const auto& [id, component] : channels) {
-        char key[16];
-        std::snprintf(key, sizeof key, "%x", id);
-        section += std::string(key) + "=" + component + "\n";
-    }
+    for (const auto& [id, component] : channels) section += hexKey(id) + "=" + component + "\n";
     return section;
 }
 
@@ -66,7 +70,6 @@ void ProgramFixture::addSitechan(const std::vector<SitechanRow>& rows)
 
 void ProgramFixture::addStandardStations()
 {
-    if (IsSkipped() || HasFatalFailure()) return;
     std::map<unsigned, std::string> channels;
     for (const Channel& c : kChannels) channels[c.id] = c.component;
     std::map<unsigned, std::string> kam = channels;

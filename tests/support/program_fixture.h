@@ -39,6 +39,12 @@ struct ArchiveState {
 };
 std::string describeDifference(const ArchiveState& expected, const ArchiveState& actual);
 
+// What a run prints between its checks, and before any output message when
+// no channel has a problem.
+inline const std::string kSeparator = "============================================================\n";
+inline const std::string kCleanChecks =
+    kSeparator + "Checking INI-file\n" + kSeparator + "Checking SITECHAN\n" + kSeparator;
+
 // A SITECHAN row with the location code "??".
 struct SitechanRow {
     std::string station;
@@ -47,6 +53,9 @@ struct SitechanRow {
 };
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// A WIN channel number as a station list's key: lower-case hexadecimal.
+std::string hexKey(unsigned id);
 
 class ProgramFixture : public ArchiveDatabaseFixture {
 protected:
@@ -69,7 +78,6 @@ protected:
     // KAM at 100 and LNG at 20 samples per second, each with the channels of
     // kChannels, their SITECHAN rows, USE_TEND=1; KAM also names the channels
     // of the real recordings (0xa100 HHZ and 0xa101 HHN, 100 per second).
-    // Nothing when SetUp skipped or failed.
     void addStandardStations();
 
     // A program of the project in workDir, with the archive's data source,
@@ -93,6 +101,8 @@ protected:
     void resetArchive() const;
     ArchiveState state() const;
 
+    // Settings for SetUp, to be changed in a suite's constructor.
+    bool standardStations = false;  // SetUp adds the standard stations
     std::string timeZone = "UTC";
     std::filesystem::path workDir;
     std::filesystem::path archiveDir;

@@ -27,10 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSeparator = "============================================================\n";
-// What a run without channel problems prints before any output message.
-const std::string kCleanChecks = kSeparator + "Checking INI-file\n" + kSeparator + "Checking SITECHAN\n" + kSeparator;
-
 // One channel as the output should describe it.
 struct ExpectedChannel {
     ExpectedChannel() = default;

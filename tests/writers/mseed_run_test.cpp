@@ -30,17 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using mseed_test::readDayFile;
 
-const std::string kSeparator = "============================================================\n";
-const std::string kCleanChecks = kSeparator + "Checking INI-file\n" + kSeparator + "Checking SITECHAN\n" + kSeparator;
-
 std::int64_t micro(double seconds) { return static_cast<std::int64_t>(seconds) * 1000000; }
-
-std::string hexKey(unsigned id)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%x", id);
-    return text;
-}
 
 // A channel as the decoder delivers it, its samples as the integers they are.
 struct DecodedChannel {
