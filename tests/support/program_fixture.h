@@ -75,11 +75,6 @@ protected:
     {
         addSitechan({{station, channel, sps}});
     }
-    // KAM at 100 and LNG at 20 samples per second, each with the channels of
-    // kChannels, their SITECHAN rows, USE_TEND=1; KAM also names the channels
-    // of the real recordings (0xa100 HHZ and 0xa101 HHN, 100 per second).
-    void addStandardStations();
-
     // A program of the project in workDir, with the archive's data source,
     // the zone timeZone and the system directory tempDir; extra variables
     // on top. killAfterMicroseconds: see ProcessOptions.
@@ -102,12 +97,19 @@ protected:
     ArchiveState state() const;
 
     // Settings for SetUp, to be changed in a suite's constructor.
-    bool standardStations = false;  // SetUp adds the standard stations
+    // standardStations: KAM at 100 and LNG at 20 samples per second, each
+    // with the channels of kChannels, their SITECHAN rows, USE_TEND=1; KAM
+    // also names the channels of the real recordings (0xa100 HHZ and 0xa101
+    // HHN, 100 per second).
+    bool standardStations = false;
     std::string timeZone = "UTC";
     std::filesystem::path workDir;
     std::filesystem::path archiveDir;
     std::filesystem::path winDir;
     std::filesystem::path outputDir;
+
+private:
+    void addStandardStations();
 };
 
 }  // namespace tremcvt::test
