@@ -16,7 +16,7 @@
 #include <sys/mount.h>
 
 #include "converter/writers/trz_writer.h"
-#include "tests/archive/converter_run_fixture.h"
+#include "tests/support/program_fixture.h"
 
 namespace tremcvt {
 namespace {
@@ -26,12 +26,14 @@ using test::Channel;
 using test::kChannels;
 using test::kHour;
 
-class ArchiveSafetyTest : public test::ConverterRunFixture {
+class ArchiveSafetyTest : public test::ProgramFixture {
 protected:
+    ArchiveSafetyTest() { standardStations = true; }
+
     void TearDown() override
     {
         if (mounted) ::umount2(archiveDir.c_str(), MNT_DETACH);
-        ConverterRunFixture::TearDown();
+        ProgramFixture::TearDown();
     }
 
     std::vector<std::string> archiveEntries() const

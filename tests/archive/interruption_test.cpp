@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/archive/converter_run_fixture.h"
+#include "tests/support/program_fixture.h"
 
 namespace tremcvt {
 namespace {
@@ -25,8 +25,10 @@ using test::ArchiveState;
 using test::describeDifference;
 using test::kHour;
 
-class InterruptionTest : public test::ConverterRunFixture {
+class InterruptionTest : public test::ProgramFixture {
 protected:
+    InterruptionTest() { standardStations = true; }
+
     struct Step {
         std::string station;
         std::string winFile;

@@ -12,55 +12,38 @@
 #include <vector>
 
 #include "converter/writers/trz_writer.h"
-#include "tests/support/test_support.h"
+#include "tests/support/program_fixture.h"
 #include "tools/winwriter/win_writer.h"
-
-#ifndef TREMCVT_BINARY
-#error "TREMCVT_BINARY must name the converter program"
-#endif
 
 namespace tremcvt {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ArchiveDatabaseFixture;
 
-constexpr std::int64_t kHour = 1252926000;  // 2009-09-14 11:00:00 UTC
+using test::kHour;
 constexpr int kSps = 100;
 constexpr int kMinutes = 4;
 
 struct StationCase {
     std::string station;
-    std::vector<std::pair<std::uint16_t, std::string>> channels;  // WIN channel, component
+    std::map<unsigned, std::string> channels;  // WIN channel, component
 };
 
-class TrzRunTest : public ArchiveDatabaseFixture {
+class TrzRunTest : public test::ProgramFixture {
 protected:
     void SetUp() override
     {
-        ArchiveDatabaseFixture::SetUp();
+        ProgramFixture::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        archiveDir = tempDir->path() / "archive";
-        winDir = tempDir->path() / "win";
-        fs::create_directories(archiveDir);
-        fs::create_directories(winDir);
-        std::string ini = "[DATABASE]\nODBC=" + database->dataSource() + "\nUSER=" + database->userName() +
-                          "\nPASSWORD=" + database->password() + "\nUSE_TEND=1\n[DATA]\nDIR=" +
-                          archiveDir.string() + "\n[system]\nnsta=" + std::to_string(std::size(kStations)) + "\n";
-        std::string sitechan;
+        std::string stations;
+        std::vector<test::SitechanRow> rows;
         for (std::size_t i = 0; i < std::size(kStations); ++i) {
-            ini += "[sta" + std::to_string(i) + "]\nname=" + kStations[i].station + "\n";
-            for (const auto& [id, component] : kStations[i].channels) {
-                char key[8];
-                std::snprintf(key, sizeof key, "%x", id);
-                ini += std::string(key) + "=" + component + "\n";
-                sitechan += "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('" + kStations[i].station + "','" +
-                            component + "',100,'?\?');";
-            }
+            for (const auto& [id, component] : kStations[i].channels)
+                rows.push_back({kStations[i].station, component, 100});
+            stations += stationSection(static_cast<int>(i), kStations[i].station, kStations[i].channels);
         }
-        ASSERT_TRUE(test::writeFile(tempDir->path() / "tremcvt.ini", ini));
-        std::string error;
-        ASSERT_TRUE(database->execute(sitechan, &error)) << error;
+        writeIni(stations, static_cast<int>(std::size(kStations)), "USE_TEND=1\n");
+        addSitechan(rows);
     }
 
     // One minute's WIN file of the station; `changed` alters one sample.
@@ -73,7 +56,7 @@ protected:
             EXPECT_TRUE(setSecondTime(second, static_cast<double>(t)));
             for (const auto& [id, component] : s.channels) {
                 WinChannelSecond channel;
-                channel.channelId = id;
+                channel.channelId = static_cast<std::uint16_t>(id);
                 channel.samples = syntheticSecond(id, 7, t, kSps, 30000);
                 if (changed && sec == 17) channel.samples[42] += 1001;
                 second.channels.push_back(channel);
@@ -87,12 +70,7 @@ protected:
 
     test::ProcessResult convert(const StationCase& s, const std::string& winFile)
     {
-        test::ProcessOptions options;
-        options.environment = database->environment();
-        options.environment.emplace_back("TZ", "UTC");
-        options.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
-        options.workingDirectory = tempDir->path();
-        return test::runProgram(TREMCVT_BINARY, {s.station, winFile}, options);
+        return ProgramFixture::convert(s.station, winFile);
     }
 
     std::map<std::string, std::string> snapshot()
@@ -107,34 +85,12 @@ protected:
         return state;
     }
 
-    // The entries that differ, each with the first differing byte, so that a
-    // failure names what changed without printing whole files.
-    static std::vector<std::string> differences(const std::map<std::string, std::string>& a,
-                                                const std::map<std::string, std::string>& b)
-    {
-        std::vector<std::string> result;
-        for (const auto& [key, value] : a) {
-            const auto other = b.find(key);
-            if (other == b.end()) {
-                result.push_back("only before: " + key);
-            } else if (other->second != value) {
-                std::size_t at = 0;
-                while (at < value.size() && at < other->second.size() && value[at] == other->second[at]) ++at;
-                result.push_back(key + " differs from byte " + std::to_string(at) + " (sizes " +
-                                 std::to_string(value.size()) + ", " + std::to_string(other->second.size()) + ")");
-            }
-        }
-        for (const auto& [key, value] : b)
-            if (a.find(key) == a.end()) result.push_back("only after: " + key);
-        return result;
-    }
+    static constexpr auto& differences = test::treeDifferences;
 
     static inline const StationCase kStations[] = {
         {"KAM", {{0x00c1, "BHZ"}, {0x00c2, "BHN"}}},
         {"AB", {{0x1a2b, "EW"}}},
     };
-    fs::path archiveDir;
-    fs::path winDir;
 };
 
 TEST_P(TrzRunTest, MinuteFilesContinueOneHourFilePerChannelAndReconvertIdentically)

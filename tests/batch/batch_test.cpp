@@ -17,7 +17,7 @@
 #include "common/batch/win_files.h"
 #include "converter/batch/batch_options.h"
 #include "converter/driver/settings.h"
-#include "tests/archive/converter_run_fixture.h"
+#include "tests/support/program_fixture.h"
 
 #ifndef TREMCVT_BATCH_BINARY
 #error "TREMCVT_BATCH_BINARY must name the batch program"
@@ -120,8 +120,10 @@ TEST(BatchSettings, EachFileTakesTheGatheredSettingsWithItsOwnPath)
     EXPECT_EQ(settingsForWinFile(base.settings, fits + "q").status, SettingsStatus::kArgumentTooLong);
 }
 
-class BatchTest : public test::ConverterRunFixture {
+class BatchTest : public test::ProgramFixture {
 protected:
+    BatchTest() { standardStations = true; }
+
     test::ProcessResult batch(const std::vector<std::string>& arguments)
     {
         return run(TREMCVT_BATCH_BINARY, arguments);

@@ -17,7 +17,7 @@
 
 #include "converter/writers/mseed_writer.h"
 #include "converter/writers/trz_writer.h"
-#include "tests/archive/converter_run_fixture.h"
+#include "tests/support/program_fixture.h"
 #include "tests/support/test_support.h"
 
 #ifndef TREMCVT_CHECK_BINARY
@@ -63,8 +63,10 @@ void patch(const fs::path& path, std::int64_t offset, const std::string& bytes)
     ASSERT_TRUE(file.good()) << path;
 }
 
-class CheckRunTest : public test::ConverterRunFixture {
+class CheckRunTest : public test::ProgramFixture {
 protected:
+    CheckRunTest() { standardStations = true; }
+
     test::ProcessResult check(const std::vector<std::string>& arguments) { return run(TREMCVT_CHECK_BINARY, arguments); }
 
     // Verify with the given arguments: the exit status, and each expected

@@ -6,13 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/test_support.h"
+#include "tests/support/program_fixture.h"
 #include "tools/winwriter/win_writer.h"
 
 namespace tremcvt::test {
 namespace {
-
-const std::string kSeparator = "============================================================\n";
 
 // A second of a ramp, so that every channel has plain, known samples.
 WinChannelSecond rampSecond(std::uint16_t channelId, int sps, int offset)
@@ -36,41 +34,18 @@ std::vector<WinSecond> twoSeconds()
     return seconds;
 }
 
-class ConverterRunTest : public ArchiveDatabaseFixture {
+class ConverterRunTest : public ProgramFixture {
 protected:
     void SetUp() override
     {
-        ArchiveDatabaseFixture::SetUp();
+        ProgramFixture::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        workDir = tempDir->path() / "work";
-        dataDir = tempDir->path() / "archive";
-        std::filesystem::create_directories(workDir);
-        std::filesystem::create_directories(dataDir);
-        writeIni("");
+        writeIni("[sta0]\nname=ABC\nc4=XXX\n[sta1]\nname=kam\nc1=BHZ\nc2=BHN\nc3=BHE\nc5=HHZ\n", 2);
     }
 
-    void writeIni(const std::string& extraDatabaseLines)
-    {
-        ASSERT_TRUE(writeFile(workDir / "tremcvt.ini",
-                              "[DATABASE]\nODBC=" + database->dataSource() + "\nUSER=" + database->userName() +
-                                  "\nPASSWORD=" + database->password() + "\n" + extraDatabaseLines +
-                                  "[DATA]\nDIR=" + dataDir.string() +
-                                  "\n[system]\nnsta=2\n[sta0]\nname=ABC\nc4=XXX\n"
-                                  "[sta1]\nname=kam\nc1=BHZ\nc2=BHN\nc3=BHE\nc5=HHZ\n"));
-    }
+    ProcessResult convert(const std::vector<std::string>& arguments) { return run(TREMCVT_BINARY, arguments); }
 
-    ProcessResult convert(const std::vector<std::string>& arguments)
-    {
-        ProcessOptions options;
-        options.environment = database->environment();
-        options.environment.emplace_back("TZ", "UTC");
-        options.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
-        options.workingDirectory = workDir;
-        return runProgram(TREMCVT_BINARY, arguments, options);
-    }
-
-    std::filesystem::path workDir;
-    std::filesystem::path dataDir;
+    const std::filesystem::path& dataDir = archiveDir;
 };
 
 TEST_P(ConverterRunTest, ReportsFirstBlockChecksAndCountsProblems)

@@ -318,13 +318,11 @@ std::unique_ptr<ArchiveTestDatabase> ArchiveTestDatabase::create(DatabaseKind ki
     if (!writeFile(database->odbcIni_, section)) return fail("odbc.ini could not be written");
 
     if (!setup.emptyDatabase) {
-        ProcessResult applied;
-        if (!setup.schemaSql.empty()) {
-            applied = database->runClient(setup.schemaSql, false);
-        } else {
-            const char* file = kind == DatabaseKind::SQLite ? "sqlite.sql" : "postgresql.sql";
-            applied = database->runClientFile(sourceDirectory() / "schema" / file);
-        }
+        const char* file = kind == DatabaseKind::SQLite ? "sqlite.sql" : "postgresql.sql";
+        const std::string schema =
+            setup.schemaSql.empty() ? readFile(sourceDirectory() / "schema" / file) : setup.schemaSql;
+        if (schema.empty()) return fail(std::string("cannot read schema/") + file);
+        const ProcessResult applied = database->runClient(schema, false);
         if (!applied.exited || applied.exitStatus != 0) return fail("schema not applied: " + applied.errorOutput);
     } else if (kind == DatabaseKind::SQLite) {
         // An empty but existing database file.
@@ -369,17 +367,6 @@ ProcessResult ArchiveTestDatabase::runClient(std::string_view sql, bool tuplesOn
                                           "-U", userName_, "-d", databaseName_};
     if (tuplesOnly) arguments.insert(arguments.end(), {"-A", "-t", "-F", "|"});
     return runProgram("psql", arguments, {{{"PGPASSWORD", password_}}, {}, {}, std::string(sql), 60});
-}
-
-ProcessResult ArchiveTestDatabase::runClientFile(const std::filesystem::path& file) const
-{
-    const std::string sql = readFile(file);
-    if (sql.empty()) {
-        ProcessResult missing;
-        missing.errorOutput = "cannot read " + file.string();
-        return missing;
-    }
-    return runClient(sql, false);
 }
 
 bool ArchiveTestDatabase::execute(std::string_view sql, std::string* error) const

@@ -158,7 +158,6 @@ public:
 private:
     ArchiveTestDatabase() = default;
     ProcessResult runClient(std::string_view sql, bool tuplesOnly) const;
-    ProcessResult runClientFile(const std::filesystem::path& file) const;
 
     DatabaseKind kind_ = DatabaseKind::SQLite;
     std::string dataSource_;

@@ -1,20 +1,17 @@
 // The operator programs windump and winwrite, run as built.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/calendar/calendar.h"
+#include "tests/support/test_support.h"
 #include "tools/winwriter/win_writer.h"
 
 namespace tremcvt {
@@ -30,46 +27,15 @@ struct ProgramRun {
 
 class ToolsTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    static ProgramRun run(const std::string& program, const std::vector<std::string>& args)
     {
-        char pattern[] = "/tmp/tools_test.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        const test::ProcessResult r = test::runProgram(program, args);
+        return {r.exited ? r.exitStatus : -1, r.output, r.errorOutput};
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    static std::string slurp(const std::string& path) { return test::readFile(path); }
 
-    static std::string quote(const std::string& s)
-    {
-        std::string q = "'";
-        for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-        return q + "'";
-    }
-
-    ProgramRun run(const std::string& program, const std::vector<std::string>& args)
-    {
-        std::string command = quote(program);
-        for (const auto& a : args) command += " " + quote(a);
-        const std::string errPath = dir_ + "/stderr.txt";
-        command += " 2>" + quote(errPath);
-        ProgramRun r;
-        std::FILE* pipe = ::popen(command.c_str(), "r");
-        if (pipe == nullptr) return r;
-        char buffer[65536];
-        std::size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, got);
-        const int raw = ::pclose(pipe);
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.err = slurp(errPath);
-        return r;
-    }
-
-    static std::string slurp(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    std::string dir_;
+    test::TempDir temp_;
+    const std::string dir_ = temp_.path().string();
 };
 
 // The channel lines of windump's output, per file.

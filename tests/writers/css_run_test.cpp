@@ -19,27 +19,13 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/test_support.h"
+#include "tests/support/program_fixture.h"
 #include "tools/winwriter/win_writer.h"
-
-#ifndef TREMCVT_BINARY
-#error "TREMCVT_BINARY must name the converter program"
-#endif
-#ifndef WINDUMP_PATH
-#error "WINDUMP_PATH must name the windump program"
-#endif
-#ifndef TREMCVT_SHARED_WIN_DIR
-#error "TREMCVT_SHARED_WIN_DIR must name the folder of real WIN recordings"
-#endif
 
 namespace tremcvt::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::string kSeparator = "============================================================\n";
-// What a run without channel problems prints before any output message.
-const std::string kCleanChecks = kSeparator + "Checking INI-file\n" + kSeparator + "Checking SITECHAN\n" + kSeparator;
 
 // One channel as the output should describe it.
 struct ExpectedChannel {
@@ -128,48 +114,27 @@ Tree below(const std::string& prefix, const Tree& tree)
     return result;
 }
 
-class CssRunTest : public ArchiveDatabaseFixture {
+class CssRunTest : public ProgramFixture {
 protected:
+    // CSS output takes no time zone into account: a zone twelve hours east
+    // of UTC would show in every name and jdate if it did.
+    CssRunTest() { timeZone = "KAMT-12"; }
+
     void SetUp() override
     {
-        ArchiveDatabaseFixture::SetUp();
+        ProgramFixture::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        workDir = tempDir->path() / "work";
-        dataDir = tempDir->path() / "archive";
-        outRoot = tempDir->path() / "out";
-        winDir = tempDir->path() / "win";
-        for (const fs::path& dir : {workDir, dataDir, outRoot, winDir}) fs::create_directories(dir);
         writeIni("[sta0]\nname=kam\nc1=BHZ\nc2=BHN\nc3=BHE\nc6=bhz\n"
                  "[sta1]\nname=Kamchat\nc1=HHZ\nc2=HHNlong\nc5=HHE\n",
                  2);
-        std::string error;
-        ASSERT_TRUE(database->execute("insert into SITECHAN(STA,CHAN,SPS,LCODE) values"
-                                      "('KAM','BHZ',100,'?\?'),('KAM','BHN',100,'?\?'),('KAM','BHE',100,'?\?'),"
-                                      "('KAMCHAT','HHZ',100,'?\?'),('KAMCHAT','HHNLONG',20,'?\?');",
-                                      &error))
-            << error;
-    }
-
-    void writeIni(const std::string& stations, int stationCount)
-    {
-        ASSERT_TRUE(writeFile(workDir / "tremcvt.ini",
-                              "[DATABASE]\nODBC=" + database->dataSource() + "\nUSER=" + database->userName() +
-                                  "\nPASSWORD=" + database->password() + "\n[DATA]\nDIR=" + dataDir.string() +
-                                  "\n[system]\nnsta=" + std::to_string(stationCount) + "\n" + stations));
+        addSitechan({{"KAM", "BHZ", 100}, {"KAM", "BHN", 100}, {"KAM", "BHE", 100}, {"KAMCHAT", "HHZ", 100},
+                     {"KAMCHAT", "HHNLONG", 20}});
     }
 
     ProcessResult convert(const std::string& station, const std::string& winFile, const std::string& css,
                           const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {})
     {
-        ProcessOptions options;
-        options.environment = database->environment();
-        options.environment.insert(options.environment.end(), extraEnvironment.begin(), extraEnvironment.end());
-        // CSS output takes no time zone into account: a zone twelve hours
-        // east of UTC would show in every name and jdate if it did.
-        options.environment.emplace_back("TZ", "KAMT-12");
-        options.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
-        options.workingDirectory = workDir;
-        return runProgram(TREMCVT_BINARY, {station, winFile, "css=" + css}, options);
+        return run(TREMCVT_BINARY, {station, winFile, "css=" + css}, extraEnvironment);
     }
 
     // Writes a WIN file of consecutive seconds from start; each channel is
@@ -208,11 +173,8 @@ protected:
         return path;
     }
 
-
-    fs::path workDir;
-    fs::path dataDir;
-    fs::path outRoot;
-    fs::path winDir;
+    const fs::path& dataDir = archiveDir;
+    const fs::path& outRoot = outputDir;
 };
 
 TEST_P(CssRunTest, WritesOneWfdiscLineAndOneDataFilePerChannelAndNothingElse)
@@ -406,13 +368,8 @@ TEST_P(CssRunTest, OutputThatCannotBeWrittenIsReportedAndLeavesNothing)
 #ifdef TREMCVT_BATCH_BINARY
     // A batch counts such a file as a CSS write failure and passes the
     // reason on.
-    ProcessOptions batchRun;
-    batchRun.environment = database->environment();
-    batchRun.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
-    batchRun.workingDirectory = workDir;
     const std::string blocked = (outRoot / "blocker/x.wfdisc").string();
-    const ProcessResult batch =
-        runProgram(TREMCVT_BATCH_BINARY, {"KAM", "--files", win, "css=" + blocked}, batchRun);
+    const ProcessResult batch = run(TREMCVT_BATCH_BINARY, {"KAM", "--files", win, "css=" + blocked});
     ASSERT_TRUE(batch.exited) << batch.errorOutput;
     EXPECT_NE(batch.output.find("CSS write error (" + blocked + ")\n"), std::string::npos) << batch.output;
     EXPECT_NE(batch.output.find("CSS write 1,"), std::string::npos) << batch.output;

@@ -20,16 +20,9 @@
 #include "converter/win/channel_table.h"
 #include "converter/win/win_decoder.h"
 #include "converter/win/win_reader.h"
-#include "tests/support/test_support.h"
+#include "tests/support/program_fixture.h"
 #include "tests/writers/mseed_read_back.h"
 #include "tools/winwriter/win_writer.h"
-
-#ifndef TREMCVT_BINARY
-#error "TREMCVT_BINARY must name the converter program"
-#endif
-#ifndef TREMCVT_SHARED_WIN_DIR
-#error "TREMCVT_SHARED_WIN_DIR must name the folder of real WIN recordings"
-#endif
 
 namespace tremcvt::test {
 namespace {
@@ -37,17 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using mseed_test::readDayFile;
 
-const std::string kSeparator = "============================================================\n";
-const std::string kCleanChecks = kSeparator + "Checking INI-file\n" + kSeparator + "Checking SITECHAN\n" + kSeparator;
-
 std::int64_t micro(double seconds) { return static_cast<std::int64_t>(seconds) * 1000000; }
-
-std::string hexKey(unsigned id)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%x", id);
-    return text;
-}
 
 // A channel as the decoder delivers it, its samples as the integers they are.
 struct DecodedChannel {
@@ -77,60 +60,28 @@ std::vector<DecodedChannel> decodeWin(const fs::path& file)
     return channels;
 }
 
-class MseedRunTest : public ArchiveDatabaseFixture {
+class MseedRunTest : public ProgramFixture {
 protected:
-    void SetUp() override
-    {
-        ArchiveDatabaseFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        workDir = tempDir->path() / "work";
-        dataDir = tempDir->path() / "archive";
-        sdsDir = tempDir->path() / "sds";
-        winDir = tempDir->path() / "win";
-        for (const fs::path& dir : {workDir, dataDir, sdsDir, winDir}) fs::create_directories(dir);
-    }
+    // Day files follow UTC whatever the machine's zone: a zone twelve hours
+    // east would move every midnight if they did not.
+    MseedRunTest() { timeZone = "KAMT-12"; }
 
     // The station list: one station with its channel keys, and the [system]
     // lines given.
     void writeIni(const std::string& station, const std::map<unsigned, std::string>& components,
                   const std::string& systemLines = "", const std::string& stationLines = "")
     {
-        std::string ini = "[DATABASE]\nODBC=" + database->dataSource() + "\nUSER=" + database->userName() +
-                          "\nPASSWORD=" + database->password() + "\n[DATA]\nDIR=" + dataDir.string() +
-                          "\n[system]\nnsta=1\n" + systemLines + "[sta0]\nname=" + station + "\n" + stationLines;
-        for (const auto& [id, component] : components) ini += hexKey(id) + "=" + component + "\n";
-        ASSERT_TRUE(writeFile(workDir / "tremcvt.ini", ini));
-    }
-
-    void addSitechan(const std::string& station, const std::string& component, int sps)
-    {
-        std::string error;
-        ASSERT_TRUE(database->execute("insert into SITECHAN(STA,CHAN,SPS,LCODE) values('" + station + "','" +
-                                          component + "'," + std::to_string(sps) + ",'?\?');",
-                                      &error))
-            << error;
+        ProgramFixture::writeIni(stationSection(0, station, components, stationLines), 1, "", systemLines);
     }
 
     ProcessResult convert(const std::string& station, const fs::path& winFile, std::vector<std::string> options,
-                          const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {})
+                          const Environment& extraEnvironment = {})
     {
-        ProcessOptions run;
-        run.environment = database->environment();
-        // Day files follow UTC whatever the machine's zone: a zone twelve
-        // hours east would move every midnight if they did not.
-        run.environment.emplace_back("TZ", "KAMT-12");
-        run.environment.emplace_back("TREMCVT_SYSCONFDIR", tempDir->path().string());
-        for (const auto& variable : extraEnvironment) run.environment.push_back(variable);
-        run.workingDirectory = workDir;
-        options.insert(options.begin(), {station, winFile.string()});
-        return runProgram(TREMCVT_BINARY, options, run);
+        return ProgramFixture::convert(station, winFile.string(), extraEnvironment, 0, options);
     }
 
-
-    fs::path workDir;
-    fs::path dataDir;
-    fs::path sdsDir;
-    fs::path winDir;
+    const fs::path& dataDir = archiveDir;
+    const fs::path& sdsDir = outputDir;
 };
 
 std::string dayFile(const fs::path& root, const std::string& network, const std::string& station,

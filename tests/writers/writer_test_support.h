@@ -1,5 +1,6 @@
-// Helpers shared by the writer tests: a private temporary directory, a fixed
-// time zone, whole-file reads and the expected little-endian sample bytes.
+// Helpers shared by the writer tests: a temporary directory, a fixed time
+// zone, a file size limit, whole files and the expected little-endian sample
+// bytes.
 #pragma once
 
 #include <algorithm>
@@ -8,8 +9,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,28 +16,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "tests/support/test_support.h"
+
 namespace writer_test {
 
-class TempDir {
+class TempDir : public tremcvt::test::TempDir {
 public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tremcvt-writers-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code error;
-        std::filesystem::remove_all(path_, error);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-private:
-    std::filesystem::path path_;
+    std::string str() const { return path().string(); }
 };
 
 // Sets TZ for the lifetime of the guard.
@@ -87,16 +71,10 @@ private:
     void (*oldHandler_)(int) = SIG_DFL;
 };
 
-inline std::string readBytes(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
+inline std::string readBytes(const std::filesystem::path& path) { return tremcvt::test::readFile(path); }
 inline void writeBytes(const std::filesystem::path& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    tremcvt::test::writeFile(path, bytes);
 }
 
 // IEEE 754 single precision, least significant byte first.
