@@ -222,9 +222,7 @@ int runBatch(const BatchOptions& options, std::FILE* out, std::FILE* err)
         return kBatchExitUsage;
     }
 
-    ArchiveDatabase database;
-    for (const DatabaseParameter& parameter : databaseParameters(first.settings))
-        database.setParameter(parameter.key, parameter.value);
+    ArchiveDatabase database(archiveSettings(first.settings));
     RunReport direct(out, err, "tremcvt_batch: ");
     if (!database.connect()) {
         reportConnectionError(first.settings, database, direct);

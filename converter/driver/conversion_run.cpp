@@ -84,25 +84,19 @@ int checkSitechanOfFirstBlock(ChannelTable& table, const ConverterSettings& sett
 
 // Station and component of every channel as they go to the output: the
 // station from the command line where the first-block checks did not set it,
-// the component looked up afresh, both upper-cased. Returns the data-file
-// names ("<station>_<component>.DAT" in the case before upper-casing).
-std::vector<std::string> completeChannels(ChannelTable& table, const ConverterSettings& settings)
+// the component looked up afresh, both upper-cased.
+void completeChannels(ChannelTable& table, const ConverterSettings& settings)
 {
-    std::vector<std::string> dataFileNames;
-    dataFileNames.reserve(table.size());
     for (ChannelTrace& trace : table) {
         if (trace.station.empty()) trace.station.cut(settings.stationCode.view());
         storeComponent(trace, settings.iniPath, trace.station.view());
-        dataFileNames.push_back(trace.station.str() + "_" + trace.component.str() + ".DAT");
         toUpperInPlace(trace.station);
         toUpperInPlace(trace.component);
     }
-    return dataFileNames;
 }
 
-void archiveChannels(ChannelTable& table, const std::vector<std::string>& dataFileNames,
-                     const ConverterSettings& settings, ArchiveDatabase& database, RunReport& out,
-                     ConversionOutcome& outcome)
+void archiveChannels(ChannelTable& table, const ConverterSettings& settings, ArchiveDatabase& database,
+                     RunReport& out, ConversionOutcome& outcome)
 {
     // A failure line on standard output, then its reasons on standard error.
     auto report = [&](const char* what, ResultCode result, const ChannelTrace& trace,
@@ -130,22 +124,20 @@ void archiveChannels(ChannelTable& table, const std::vector<std::string>& dataFi
         // is replaced there in place: removing that file would lose every
         // later minute appended to it. When that cannot be told, nothing is
         // removed; the store itself then replaces what it finds archived.
+        const ChannelStore store{trace.station.str(), trace.component.str(), kLocationCode, kCreatorName,
+                                 trace.startTime, trace.endTime, static_cast<double>(trace.sps), trace.samples,
+                                 0.0, 0.0};
         bool replaced = false;
-        ResultCode result = database.replaceArchivedData(
-            trace.samples.data(), trace.sampleCount(), trace.station.view(), trace.component.view(), kLocationCode,
-            kCreatorName, trace.startTime, trace.endTime, static_cast<double>(trace.sps), replaced);
+        ResultCode result = database.replaceArchivedData(store, replaced);
         if (result != kResultOk) {
             report("Delete error", result, trace, archivePath);
         } else if (replaced) {
             continue;
         } else {
-            result = database.removeArchivedFile(trace.station.view(), trace.component.view(), kLocationCode,
-                                                 trace.startTime, archivePath);
+            result = database.removeArchivedFile(store, archivePath);
             if (result != kResultOk) report("Delete error", result, trace, archivePath);
         }
-        result = database.archiveChannel(trace.samples.data(), trace.sampleCount(), trace.station.view(),
-                                         trace.component.view(), kLocationCode, dataFileNames[i], kCreatorName,
-                                         trace.startTime, trace.endTime, static_cast<double>(trace.sps), 0.0, 0.0);
+        result = database.archiveChannel(store);
         if (result != kResultOk) {
             ++outcome.unstoredChannels;
             report("DB write error", result, trace, archivePath);
@@ -212,13 +204,13 @@ ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatab
         }
         reader.close();
 
-        const std::vector<std::string> dataFileNames = completeChannels(table, settings);
+        completeChannels(table, settings);
         if (settings.mseedOutput)
             outcome.mseedUnstoredChannels = writeMseedOutput(table, settings, report);
         else if (settings.cssOutput)
             writeCss(table, settings, report, outcome);
         else
-            archiveChannels(table, dataFileNames, settings, database, report, outcome);
+            archiveChannels(table, settings, database, report, outcome);
     } catch (...) {
         table.clear();
         outcome.exitCode = kExitException;
@@ -247,9 +239,7 @@ int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* e
     }
     report.write(gathered.outputNotice);
 
-    ArchiveDatabase database;
-    for (const DatabaseParameter& parameter : databaseParameters(settings))
-        database.setParameter(parameter.key, parameter.value);
+    ArchiveDatabase database(archiveSettings(settings));
 
     if (!database.connect()) {
         reportConnectionError(settings, database, report);
