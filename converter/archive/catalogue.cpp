@@ -111,28 +111,26 @@ LatestFileLookup findLatestFile(ArchiveDatabase& db, const ChannelStore& store)
     return lookup;
 }
 
-ResultCode insertFileRow(ArchiveDatabase& db, const ChannelStore& store, const Piece& piece, std::string_view path,
-                         std::int32_t foff)
+StatementText fileRowInsert(const FilelistNames& n, const ChannelStore& store, const Piece& piece,
+                            std::string_view cataloguePath, std::string_view loadDate, std::int32_t foff,
+                            bool useTend)
 {
-    const FilelistNames& n = db.schemaNames().filelist;
-    // Columns and values in one order; TEND and LCODE follow when they are
-    // written at all.
     std::vector<std::pair<const char*, std::string>> row = {
         {n.sta.c_str(), quoted(store.station)},
         {n.tbegin.c_str(), printed("%0.4f", piece.start)},
         {n.tqty.c_str(), printed("%0.2f", piece.seconds)},
         {n.sps.c_str(), printed("%0.2f", store.sampleRate)},
         {n.gain.c_str(), "1"},
-        {n.cpath.c_str(), quoted(db.cataloguePath(path))},
+        {n.cpath.c_str(), quoted(cataloguePath)},
         {n.datatype.c_str(), "3"},
         {n.ch.c_str(), quoted(store.channel)},
         {n.creater.c_str(), quoted(store.creator)},
-        {n.lddate.c_str(), "{ts '" + nowLoadDate() + "'}"},
+        {n.lddate.c_str(), "{ts '" + std::string(loadDate) + "'}"},
         {n.foff.c_str(), printed("%d", foff)},
         {n.calib.c_str(), printed("%0.2f", store.calib)},
         {n.calper.c_str(), printed("%0.2f", store.calper)},
     };
-    if (db.useTend()) row.emplace_back(n.tend.c_str(), printed("%0.4f", piece.start + piece.seconds));
+    if (useTend) row.emplace_back(n.tend.c_str(), printed("%0.4f", piece.start + piece.seconds));
     if (!store.locationCode.empty()) row.emplace_back(n.lcode.c_str(), quoted(store.locationCode));
 
     std::string columns;
@@ -147,6 +145,14 @@ ResultCode insertFileRow(ArchiveDatabase& db, const ChannelStore& store, const P
     }
     StatementText text;
     text.format("insert into %s(%s) values(%s)", n.table.c_str(), columns.c_str(), values.c_str());
+    return text;
+}
+
+ResultCode insertFileRow(ArchiveDatabase& db, const ChannelStore& store, const Piece& piece, std::string_view path,
+                         std::int32_t foff)
+{
+    const StatementText text = fileRowInsert(db.schemaNames().filelist, store, piece, db.cataloguePath(path),
+                                             nowLoadDate(), foff, db.useTend());
     return db.execute(text, kResultInsertFailed, kResultInsertFailed);
 }
 

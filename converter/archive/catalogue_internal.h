@@ -57,8 +57,15 @@ struct WrittenPiece {
     std::string path;
 };
 
+// The insert of the row of a new file: its columns and values in one order,
+// TEND (start plus seconds) when useTend, LCODE when the store names a
+// location code. cataloguePath and loadDate are written as given.
+StatementText fileRowInsert(const FilelistNames& names, const ChannelStore& store, const Piece& piece,
+                            std::string_view cataloguePath, std::string_view loadDate, std::int32_t foff,
+                            bool useTend);
+
 // Inserts the row of the new file at path holding the piece (TBEGIN its
-// start, TQTY its seconds). kResultOk, kResultQueryFailed or
+// start, TQTY its seconds), loaded now. kResultOk, kResultQueryFailed or
 // kResultInsertFailed.
 ResultCode insertFileRow(ArchiveDatabase& db, const ChannelStore& store, const Piece& piece, std::string_view path,
                          std::int32_t foff);

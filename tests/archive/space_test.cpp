@@ -112,7 +112,9 @@ TEST_P(SpaceTest, QuotaPurgesOldestFilesOfTheChannelFirst)
     add({"other-channel", kTenHours * 10, "2000-01-01 00:00:00", kHour, "tremcvt", 512, "BHN"});
 
     // With one more file of ten hours to come, two files must go.
-    EXPECT_EQ(reclaim(kTenHours), kResultOk) << archive.lastDiagnostics();
+    const SpaceReclaim purged = archive.reclaimSpace(channel, kTenHours);
+    EXPECT_EQ(purged.code, kResultOk) << archive.lastDiagnostics();
+    EXPECT_EQ(purged.purgedRows, 2);
     const std::set<std::string> expected = {"b",       "later3",        "later4",       "later5",       "later6",
                                             "later7",  "other-creator", "other-header", "other-channel"};
     EXPECT_EQ(catalogued(), expected);
