@@ -1,90 +1,38 @@
 #include "converter/archive/archive_database.h"
 
-#include <cctype>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <string>
 
 #include "common/paths.h"
 #include "common/platform.h"
 
 namespace tremcvt {
-namespace {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && startsWithIgnoringCase(a, b);
-}
-
-// The C library's atoi on a text that need not be zero-terminated: leading
-// blanks, an optional sign, digits; anything else reads as 0.
-long readDecimal(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        // Saturate instead of overflowing; only zero versus non-zero matters.
-        if (value < LONG_MAX / 10) value = value * 10 + (text[i] - '0');
-    }
-    return negative ? -value : value;
-}
-
-}  // namespace
-
-ArchiveDatabase::ArchiveDatabase() : dataDir_(defaultDataDirectory()) {}
+ArchiveDatabase::ArchiveDatabase(const ArchiveSettings& settings) { configure(settings); }
 
 ArchiveDatabase::~ArchiveDatabase() { disconnect(); }
 
-ResultCode ArchiveDatabase::setParameter(std::string_view key, std::string_view value)
+void ArchiveDatabase::configure(const ArchiveSettings& settings)
 {
-    if (equalsIgnoringCase(key, "odbc")) {
-        dataSource_.cut(value);
-    } else if (equalsIgnoringCase(key, "user")) {
-        userName_.cut(value);
-    } else if (equalsIgnoringCase(key, "password")) {
-        password_.cut(value);
-    } else if (equalsIgnoringCase(key, "data")) {
-        dataDir_.assign(value);
-        archiveRootConfirmed = false;
-    } else if (equalsIgnoringCase(key, "use_tend")) {
-        if (readDecimal(value) == 0) {
-            useTend_ = false;
-        } else if (isConnected()) {
-            useTend_ = probeTendColumn();
-        } else {
-            useTend_ = true;
-        }
+    settings_ = settings;
+    for (std::string* credential : {&settings_.dataSource, &settings_.userName, &settings_.password})
+        if (credential->size() > ArchiveSettings::kCredentialLength)
+            credential->resize(ArchiveSettings::kCredentialLength);
+    archiveRootConfirmed_ = false;
+    if (!settings_.useTend) {
+        useTend_ = false;
+    } else if (isConnected()) {
+        useTend_ = probeTendColumn();
     } else {
-        return kResultUnknownParameter;
+        useTend_ = true;
     }
-    return kResultOk;
 }
 
 bool ArchiveDatabase::connect()
 {
     // A second connect starts from scratch rather than leaking the first.
     disconnect();
-    if (!odbc::succeeded(environment_.allocate())) {
-        lastDiagnostics_ = environment_.diagnostics();
-        return false;
-    }
-    if (!odbc::succeeded(environment_.requestOdbc3())) {
-        lastDiagnostics_ = environment_.diagnostics();
-        environment_.release();
-        return false;
-    }
-    if (!odbc::succeeded(connection_.allocate(environment_))) {
+    if (!connection_.open(settings_.dataSource.c_str(), settings_.userName.c_str(), settings_.password.c_str())) {
         lastDiagnostics_ = connection_.diagnostics();
-        environment_.release();
-        return false;
-    }
-    if (!odbc::succeeded(connection_.connect(dataSource_.c_str(), userName_.c_str(), password_.c_str()))) {
-        lastDiagnostics_ = connection_.diagnostics();
-        connection_.release();
-        environment_.release();
         return false;
     }
     lastDiagnostics_.clear();
@@ -96,15 +44,11 @@ bool ArchiveDatabase::connect()
     return true;
 }
 
-void ArchiveDatabase::disconnect()
-{
-    connection_.release();
-    environment_.release();
-}
+void ArchiveDatabase::disconnect() { connection_.close(); }
 
 bool ArchiveDatabase::probeTendColumn()
 {
-    odbc::Statement statement(connection_);
+    odbc::Statement statement = connection_.statement();
     if (statement.allocationResult() == SQL_ERROR || !statement.allocated()) return false;
     bool present = false;
     if (statement.columns(schemaNames_.filelist.table.c_str(), schemaNames_.filelist.tend.c_str()) != SQL_ERROR) {
@@ -117,26 +61,16 @@ bool ArchiveDatabase::probeTendColumn()
 
 bool ArchiveDatabase::testConnection()
 {
-    odbc::Statement statement(connection_);
-    if (!statement.allocated()) {
-        noteFailure(statement);
-        return false;
-    }
     const FilelistNames& names = schemaNames_.filelist;
     StatementText text;
     text.format("select max(%s) from %s", names.tbegin.c_str(), names.table.c_str());
-    return odbc::succeeded(execute(statement, text));
+    return execute(text, kResultQueryFailed, kResultQueryFailed) == kResultOk;
 }
 
 ResultCode ArchiveDatabase::checkSitechan(std::string_view station, std::string_view channel,
                                           std::string_view locationCode, double sampleRate)
 {
     if (!testConnection()) return kResultConnectionTestFailed;
-    odbc::Statement statement(connection_);
-    if (!statement.allocated()) {
-        noteFailure(statement);
-        return kResultQueryFailed;
-    }
     const SitechanNames& names = schemaNames_.sitechan;
     StatementText text;
     if (isUnspecifiedLocation(locationCode)) {
@@ -148,13 +82,11 @@ ResultCode ArchiveDatabase::checkSitechan(std::string_view station, std::string_
                     names.table.c_str(), names.sta.c_str(), sqlText(station).c_str(), names.chan.c_str(),
                     sqlText(channel).c_str(), names.lcode.c_str(), sqlText(locationCode).c_str());
     }
-    if (!odbc::succeeded(execute(statement, text))) return kResultQueryFailed;
     odbc::DoubleColumn sps;
-    statement.bind(1, sps);
-    const SQLRETURN rc = fetch(statement);
-    statement.closeCursor();
-    if (rc == SQL_NO_DATA) return kResultAbsentFromSitechan;
-    if (!odbc::succeeded(rc)) return kResultQueryFailed;
+    const QueryEnd end = query(
+        text, [&](odbc::Statement& statement) { statement.bind(1, sps); }, [] { return false; });
+    if (end == QueryEnd::kAllRowsRead) return kResultAbsentFromSitechan;
+    if (end != QueryEnd::kStopped) return kResultQueryFailed;
     // A row without a rate cannot confirm the channel's rate: report it.
     if (sps.isNull()) return kResultSitechanRateDiffers;
     return sps.value == sampleRate ? kResultOk : kResultSitechanRateDiffers;
@@ -164,19 +96,45 @@ void ArchiveDatabase::toForwardSlashes(std::string& text) { tremcvt::toForwardSl
 
 void ArchiveDatabase::toBackslashes(std::string& text) { toNativeSeparators(text); }
 
-void ArchiveDatabase::toArchiveRelative(std::string& text) const { text = archiveRelativePath(text, dataDir_); }
+void ArchiveDatabase::toArchiveRelative(std::string& text) const { text = archiveRelativePath(text, dataDir()); }
 
-std::string ArchiveDatabase::absoluteCurrentPath() const { return absoluteArchivePath(currentPath, dataDir_); }
-
-std::string ArchiveDatabase::catalogueCurrentPath() const
+std::string ArchiveDatabase::absolutePath(std::string_view path) const
 {
-    std::string path = currentPath;
-    toArchiveRelative(path);
-    toForwardSlashes(path);
-    return path;
+    return absoluteArchivePath(std::string(path), dataDir());
 }
 
-SQLRETURN ArchiveDatabase::execute(odbc::Statement& statement, const StatementText& text)
+std::string ArchiveDatabase::cataloguePath(std::string_view path) const
+{
+    std::string text(path);
+    toArchiveRelative(text);
+    toForwardSlashes(text);
+    return text;
+}
+
+odbc::Statement ArchiveDatabase::newStatement()
+{
+    odbc::Statement statement = connection_.statement();
+    if (!statement.allocated()) lastDiagnostics_ = statement.diagnostics();
+    return statement;
+}
+
+ResultCode ArchiveDatabase::execute(const StatementText& text, ResultCode failed, ResultCode noRows)
+{
+    odbc::Statement statement = newStatement();
+    if (!statement.allocated()) return kResultQueryFailed;
+    return execute(statement, text, failed, noRows);
+}
+
+ResultCode ArchiveDatabase::execute(odbc::Statement& statement, const StatementText& text, ResultCode failed,
+                                    ResultCode noRows)
+{
+    const SQLRETURN rc = send(statement, text);
+    statement.closeCursor();
+    if (rc == SQL_NO_DATA) return noRows;
+    return odbc::succeeded(rc) ? kResultOk : failed;
+}
+
+SQLRETURN ArchiveDatabase::send(odbc::Statement& statement, const StatementText& text)
 {
     if (!text.fits()) {
         lastDiagnostics_ = "statement refused: its text does not fit " +
@@ -188,18 +146,35 @@ SQLRETURN ArchiveDatabase::execute(odbc::Statement& statement, const StatementTe
     return rc;
 }
 
-SQLRETURN ArchiveDatabase::fetch(odbc::Statement& statement)
+QueryEnd ArchiveDatabase::query(const StatementText& text, const BindColumns& bind, const ReadRow& readRow)
 {
-    const SQLRETURN rc = statement.fetch();
-    if (!odbc::succeeded(rc) && rc != SQL_NO_DATA) lastDiagnostics_ = statement.diagnostics();
-    return rc;
+    odbc::Statement statement = newStatement();
+    if (!statement.allocated()) return QueryEnd::kNoStatement;
+    return query(statement, text, bind, readRow);
 }
 
-void ArchiveDatabase::noteFailure(const odbc::Statement& statement) { lastDiagnostics_ = statement.diagnostics(); }
-
-std::string ArchiveDatabase::filelistLocationCondition() const
+QueryEnd ArchiveDatabase::query(odbc::Statement& statement, const StatementText& text, const BindColumns& bind,
+                                const ReadRow& readRow)
 {
-    return locationCondition(schemaNames_.filelist.lcode.view(), locationCode);
+    if (!odbc::succeeded(send(statement, text))) return QueryEnd::kNotExecuted;
+    bind(statement);
+    QueryEnd end = QueryEnd::kAllRowsRead;
+    for (;;) {
+        const SQLRETURN rc = statement.fetch();
+        if (rc == SQL_NO_DATA) break;
+        if (!odbc::succeeded(rc)) {
+            lastDiagnostics_ = statement.diagnostics();
+            end = QueryEnd::kFetchFailed;
+            break;
+        }
+        if (!readRow()) {
+            end = QueryEnd::kStopped;
+            break;
+        }
+    }
+    statement.closeCursor();
+    statement.unbind();
+    return end;
 }
 
 }  // namespace tremcvt

@@ -1,7 +1,8 @@
 // The converter's archive database: the ODBC connection to the data source
 // that carries the archive catalogue (FILELIST) and the station tables
-// (SITECHAN and the rest of the schema), the root directory of the TRZ
-// archive, and the values of the channel being archived at the moment.
+// (SITECHAN and the rest of the schema), its settings, the schema names and
+// the diagnostics of the last failure. The channel being stored is handed to
+// each operation as one ChannelStore value; nothing of it is kept here.
 //
 // One object lives for the whole run. It owns its handles and its texts;
 // every operation allocates its own statement and releases it before it
@@ -9,12 +10,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include "common/fixed_text.h"
+#include "converter/archive/archive_settings.h"
 #include "converter/archive/odbc.h"
 #include "common/result_codes.h"
 #include "converter/archive/schema_names.h"
@@ -39,26 +41,39 @@ struct ChannelStore {
     std::int32_t sampleCount() const { return static_cast<std::int32_t>(samples.size()); }
 };
 
+// How the rows of a query ended.
+enum class QueryEnd {
+    kNoStatement,  // no statement handle could be allocated
+    kNotExecuted,  // the query failed (or its text did not fit)
+    kFetchFailed,  // a fetch reported an error
+    kAllRowsRead,  // the rows ran out (SQL_NO_DATA)
+    kStopped,      // the row reader asked for no more rows
+};
+
+// What the space management did: its result, and how many catalogue rows
+// the purge deleted (the latest file may have been among them).
+struct SpaceReclaim {
+    ResultCode code = kResultOk;
+    std::int64_t purgedRows = 0;
+};
+
 class ArchiveDatabase {
 public:
     static constexpr std::int32_t kFilePeriod = 3600;  // seconds per archive file
     static constexpr std::int32_t kQuotaMiB = 100;     // archive space per channel
-    static constexpr double kInitialSampleRate = 20.0;
 
-    // Sets the initial values; makes no ODBC call. The data directory starts
-    // as the platform's built-in archive directory (the driver always hands
-    // over its own "data" setting before connecting).
-    ArchiveDatabase();
+    // Takes the settings (see configure); makes no ODBC call.
+    explicit ArchiveDatabase(const ArchiveSettings& settings = ArchiveSettings());
     ~ArchiveDatabase();
     ArchiveDatabase(const ArchiveDatabase&) = delete;
     ArchiveDatabase& operator=(const ArchiveDatabase&) = delete;
 
-    // Keys, compared without regard to case: "odbc", "user", "password"
-    // (values longer than 31 characters are cut), "data", "use_tend" (read
-    // like atoi; 0 turns the TEND column off, anything else asks for it and
-    // probes at once when connected). kResultOk, or kResultUnknownParameter
-    // for any other key (nothing changes then).
-    ResultCode setParameter(std::string_view key, std::string_view value);
+    // Takes new settings: the data source, user name and password are cut
+    // to ArchiveSettings::kCredentialLength characters, the archive root is
+    // to be confirmed afresh, and TEND is used only when asked for: while
+    // connected the data source is asked at once whether FILELIST has it,
+    // otherwise it is asked at connect.
+    void configure(const ArchiveSettings& settings);
 
     // Environment, ODBC 3, connection, SQLConnect, schema verification and
     // the TEND probe. False when any of the first four steps fails; no handle
@@ -84,22 +99,21 @@ public:
     static void toBackslashes(std::string& text);
     // Native separators; the part below dataDir when text lies below it.
     void toArchiveRelative(std::string& text) const;
-    // currentPath with native separators, put below dataDir unless it is
-    // absolute or already begins with dataDir.
-    std::string absoluteCurrentPath() const;
-    // The catalogue form of currentPath: archive-relative, "/" separators.
-    std::string catalogueCurrentPath() const;
+    // path with native separators, put below dataDir unless it is absolute
+    // or already begins with dataDir.
+    std::string absolutePath(std::string_view path) const;
+    // The catalogue form of path: archive-relative, "/" separators.
+    std::string cataloguePath(std::string_view path) const;
 
-    // Catalogue and space management (file catalogue and archive space).
-    ResultCode removeArchivedFile(std::string_view station, std::string_view channel,
-                                  std::string_view locationCode, double startTime, std::string_view path);
-    ResultCode archiveChannel(const float* samples, std::int32_t count, std::string_view station,
-                              std::string_view channel, std::string_view locationCode, std::string_view path,
-                              std::string_view creator, double startTime, double endTime, double sampleRate,
-                              double calib, double calper);
-    // purgedRows, when given, receives the number of catalogue rows that
-    // the purge deleted.
-    ResultCode reclaimSpace(double latestLength, std::int64_t* purgedRows = nullptr);
+    // Removes the catalogue row of the store's channel and start at path
+    // (absolute), and the file there once no row refers to it.
+    // kResultOk, kResultConnectionTestFailed, kResultQueryFailed or
+    // kResultDeleteFailed.
+    ResultCode removeArchivedFile(const ChannelStore& store, std::string_view path);
+    // Stores the samples in pieces of at most one file period: each piece
+    // continues the channel's latest file or starts a new one, with its
+    // catalogue row. kResultOk, kResultSpaceWarning or a failure code.
+    ResultCode archiveChannel(const ChannelStore& store);
     // Re-conversion of archived data: when the samples lie wholly within one
     // catalogued file of this creator (both ends within half a sample
     // interval of its span, and the file holding them on disk), they are
@@ -107,93 +121,71 @@ public:
     // header stay as they are. Otherwise nothing changes and the caller
     // goes on with removeArchivedFile and archiveChannel.
     // kResultOk, kResultConnectionTestFailed or kResultQueryFailed.
-    ResultCode replaceArchivedData(const float* samples, std::int32_t count, std::string_view station,
-                                   std::string_view channel, std::string_view locationCode,
-                                   std::string_view creator, double startTime, double endTime,
-                                   double sampleRate, bool& replaced);
+    ResultCode replaceArchivedData(const ChannelStore& store, bool& replaced);
+    // Makes room for one more file of latestLength seconds of the store's
+    // channel: its oldest files of this creator go first until the quota and
+    // the free-space floor hold. kResultOk, kResultSpaceWarning (a file could
+    // not be removed from disk), kResultQueryFailed or kResultDeleteFailed.
+    SpaceReclaim reclaimSpace(const ChannelStore& store, double latestLength);
 
-    // The same operations on one value that describes the channel's store.
-    ResultCode removeArchivedFile(const ChannelStore& store, std::string_view path)
-    {
-        return removeArchivedFile(store.station, store.channel, store.locationCode, store.startTime, path);
-    }
-    ResultCode archiveChannel(const ChannelStore& store)
-    {
-        return archiveChannel(store.samples.data(), store.sampleCount(), store.station, store.channel,
-                              store.locationCode, std::string_view(), store.creator, store.startTime,
-                              store.endTime, store.sampleRate, store.calib, store.calper);
-    }
-    ResultCode replaceArchivedData(const ChannelStore& store, bool& replaced)
-    {
-        return replaceArchivedData(store.samples.data(), store.sampleCount(), store.station, store.channel,
-                                   store.locationCode, store.creator, store.startTime, store.endTime,
-                                   store.sampleRate, replaced);
-    }
-
-    const char* dataSource() const { return dataSource_.c_str(); }
-    const char* userName() const { return userName_.c_str(); }
-    const char* password() const { return password_.c_str(); }
-    const std::string& dataDir() const { return dataDir_; }
+    const ArchiveSettings& settings() const { return settings_; }
+    const std::string& dataDir() const { return settings_.dataDir; }
+    // Whether catalogue rows carry TEND: asked for, and (once connected)
+    // present in the data source's FILELIST.
     bool useTend() const { return useTend_; }
     std::int32_t filePeriod() const { return kFilePeriod; }
     std::int32_t quotaMiB() const { return kQuotaMiB; }
     const SchemaNameTable& schemaNames() const { return schemaNames_; }
     bool isConnected() const { return connection_.connected(); }
+
+    // The archive root was found mounted (its marker is there) since the
+    // settings were last taken; the archive's file steps keep it.
+    bool archiveRootConfirmed() const { return archiveRootConfirmed_; }
+    void noteArchiveRootConfirmed() { archiveRootConfirmed_ = true; }
+
     // Why the last operation failed: the driver's diagnostics of the last
     // failed ODBC call ("STATE: message" lines), the reason a statement was
     // refused, or the file-system error of an archive file ("<path>: <call>:
     // <message>").
     const std::string& lastDiagnostics() const { return lastDiagnostics_; }
     void clearDiagnostics() { lastDiagnostics_.clear(); }
-
-    // The channel in hand: set by the catalogue operations at their start,
-    // read by the catalogue, the space management and the TRZ writer.
-    std::string station;
-    std::string channel;
-    std::string locationCode;  // empty or "??": unspecified
-    std::string currentPath;   // absolute, or relative to dataDir
-    std::string creator;
-    double startTime = 0.0;    // seconds since 1970
-    double duration = 0.0;     // seconds not yet catalogued
-    double endTime = 0.0;      // seconds since 1970
-    double sampleRate = kInitialSampleRate;
-    double calib = 0.0;
-    double calper = 0.0;
-    // The archive root was found mounted (its marker is there) during this
-    // connection to it; cleared when the data directory changes.
-    bool archiveRootConfirmed = false;
-
-    // Statement layer for the operations of the archive subsystem and the
-    // TRZ writer. A Statement made on connection() must not outlive this
-    // object's connection (keep it local to one operation).
-    odbc::Connection& connection() { return connection_; }
-    // Executes a built statement. A text that did not fit its buffer is
-    // refused (SQL_ERROR, nothing sent). Diagnostics of a failure are kept
-    // in lastDiagnostics. SQL_NO_DATA is returned as it is.
-    SQLRETURN execute(odbc::Statement& statement, const StatementText& text);
-    // Fetches one row into the bound columns; keeps diagnostics of an error.
-    SQLRETURN fetch(odbc::Statement& statement);
-    // Keeps the diagnostics of a statement whose allocation failed.
-    void noteFailure(const odbc::Statement& statement);
     void noteFailure(std::string diagnostics) { lastDiagnostics_ = std::move(diagnostics); }
 
-    // The LCODE condition of the catalogue statements for locationCode
-    // ("(LCODE='??' or LCODE is null)" when unspecified, else LCODE='code'),
-    // with the resolved FILELIST name of LCODE.
-    std::string filelistLocationCondition() const;
+    // Statement layer of the archive operations. Every statement is built in
+    // one place, into a StatementText, and run through one of these; each
+    // keeps the diagnostics of whatever fails. A text that did not fit its
+    // buffer is refused as a failed statement (nothing is sent).
+    using BindColumns = std::function<void(odbc::Statement&)>;
+    // Called once per fetched row; false stops the fetching.
+    using ReadRow = std::function<bool()>;
+
+    // A statement handle for an operation that runs several statements on
+    // one handle (check allocated(); a failure is noted).
+    odbc::Statement newStatement();
+    // Executes text on its own statement handle: kResultQueryFailed without
+    // a handle, `noRows` when the driver answers SQL_NO_DATA (an UPDATE or
+    // DELETE that matched nothing), `failed` when the statement fails,
+    // kResultOk otherwise.
+    ResultCode execute(const StatementText& text, ResultCode failed, ResultCode noRows);
+    ResultCode execute(odbc::Statement& statement, const StatementText& text, ResultCode failed,
+                       ResultCode noRows);
+    // Executes a query on its own statement handle, binds its columns and
+    // hands each fetched row to readRow until the rows end or it says stop;
+    // then closes the cursor and unbinds.
+    QueryEnd query(const StatementText& text, const BindColumns& bind, const ReadRow& readRow);
+    QueryEnd query(odbc::Statement& statement, const StatementText& text, const BindColumns& bind,
+                   const ReadRow& readRow);
 
 private:
+    // Executes the text, unless it did not fit its buffer (SQL_ERROR then);
+    // keeps the diagnostics of a failure. SQL_NO_DATA is returned as it is.
+    SQLRETURN send(odbc::Statement& statement, const StatementText& text);
     // Asks the data source whether FILELIST has the column TEND.
     bool probeTendColumn();
 
-    FixedText<32> dataSource_{"trz"};
-    FixedText<32> userName_{"trz"};
-    FixedText<32> password_{"kpv"};
-    std::string dataDir_;
+    ArchiveSettings settings_;
     bool useTend_ = true;
-    // Declared in this order so that the connection goes before the
-    // environment it was allocated on.
-    odbc::Environment environment_;
+    bool archiveRootConfirmed_ = false;
     odbc::Connection connection_;
     SchemaNameTable schemaNames_;
     std::string lastDiagnostics_;

@@ -52,29 +52,25 @@ bool writeMarker(const ArchiveDatabase& db, std::string* reason)
 }
 
 // The newest catalogued file of this creator, in catalogue form; empty when
-// the catalogue lists none. kResultOk or kResultQueryFailed.
-ResultCode newestCataloguedFile(ArchiveDatabase& db, std::string& cataloguePath)
+// the catalogue lists none.
+struct NewestFile {
+    ResultCode code = kResultOk;  // kResultOk or kResultQueryFailed
+    std::string cataloguePath;
+};
+
+NewestFile newestCataloguedFile(ArchiveDatabase& db, std::string_view creator)
 {
-    cataloguePath.clear();
-    odbc::Statement statement(db.connection());
-    if (!statement.allocated()) {
-        db.noteFailure(statement);
-        return kResultQueryFailed;
-    }
     const FilelistNames& n = db.schemaNames().filelist;
     StatementText text;
     text.format("select %s from %s where %s='%s' and %s=%d order by %s desc,%s desc", n.cpath.c_str(),
-                n.table.c_str(), n.creater.c_str(), sqlText(db.creator).c_str(), n.foff.c_str(), kTrzDataOffset,
+                n.table.c_str(), n.creater.c_str(), sqlText(creator).c_str(), n.foff.c_str(), kTrzDataOffset,
                 n.lddate.c_str(), n.tbegin.c_str());
-    if (!odbc::succeeded(db.execute(statement, text))) return kResultQueryFailed;
     odbc::TextColumn<StatementText::kCapacity> path;
-    statement.bind(1, path);
-    const SQLRETURN rc = db.fetch(statement);
-    statement.closeCursor();
-    if (rc == SQL_NO_DATA) return kResultOk;
-    if (!odbc::succeeded(rc)) return kResultQueryFailed;
-    if (!path.isNull()) cataloguePath.assign(path.view());
-    return kResultOk;
+    const QueryEnd end = db.query(
+        text, [&](odbc::Statement& statement) { statement.bind(1, path); }, [] { return false; });
+    if (end == QueryEnd::kAllRowsRead) return NewestFile{};
+    if (end != QueryEnd::kStopped) return NewestFile{kResultQueryFailed, {}};
+    return NewestFile{kResultOk, std::string(path.view())};
 }
 
 }  // namespace
@@ -106,11 +102,11 @@ FileCallResult removeArchiveFile(const ArchiveDatabase& db, const std::string& p
     return removeFile(path);
 }
 
-ResultCode confirmArchiveRoot(ArchiveDatabase& db)
+ResultCode confirmArchiveRoot(ArchiveDatabase& db, std::string_view creator)
 {
-    if (db.archiveRootConfirmed) return kResultOk;
+    if (db.archiveRootConfirmed()) return kResultOk;
     if (markerPresent(db)) {
-        db.archiveRootConfirmed = true;
+        db.noteArchiveRootConfirmed();
         return kResultOk;
     }
     std::error_code error;
@@ -121,14 +117,10 @@ ResultCode confirmArchiveRoot(ArchiveDatabase& db)
     // No marker: either a new archive, an archive written before the marker
     // existed, or the empty directory of a disk that is not mounted. The
     // catalogue tells them apart: the newest file it lists must be on disk.
-    std::string newest;
-    const ResultCode queried = newestCataloguedFile(db, newest);
-    if (queried != kResultOk) return queried;
-    if (!newest.empty()) {
-        const std::string saved = db.currentPath;
-        db.currentPath = newest;
-        const std::string onDisk = db.absoluteCurrentPath();
-        db.currentPath = saved;
+    const NewestFile newest = newestCataloguedFile(db, creator);
+    if (newest.code != kResultOk) return newest.code;
+    if (!newest.cataloguePath.empty()) {
+        const std::string onDisk = db.absolutePath(newest.cataloguePath);
         if (!fs::is_regular_file(onDisk, error)) {
             db.noteFailure(db.dataDir() + ": the archive root looks unmounted: it lacks " + kArchiveMarkerName +
                            " and the newest catalogued file " + onDisk +
@@ -142,16 +134,16 @@ ResultCode confirmArchiveRoot(ArchiveDatabase& db)
         db.noteFailure(reason);
         return kResultFileOpenFailed;
     }
-    db.archiveRootConfirmed = true;
+    db.noteArchiveRootConfirmed();
     return kResultOk;
 }
 
 void noteArchiveRootInUse(ArchiveDatabase& db)
 {
-    if (db.archiveRootConfirmed) return;
+    if (db.archiveRootConfirmed()) return;
     // A catalogued file was found where the catalogue says: the disk is
     // mounted. An archive from before the marker gets its marker here.
-    if (markerPresent(db) || writeMarker(db, nullptr)) db.archiveRootConfirmed = true;
+    if (markerPresent(db) || writeMarker(db, nullptr)) db.noteArchiveRootConfirmed();
 }
 
 }  // namespace tremcvt::catalogue

@@ -1,12 +1,12 @@
-// Internal operations of the archive catalogue: the FILELIST statements and
-// the glue between the catalogue and the TRZ file writer. They work on the
-// channel in hand of an ArchiveDatabase (station, channel, location code,
-// creator, startTime, duration, sampleRate, currentPath) and are called only
-// by the catalogue operations of ArchiveDatabase; tests use them to look at
-// the catalogue the way the converter does.
+// Internal steps of the archive catalogue: the FILELIST statements and the
+// glue between the catalogue and the TRZ file writer. Each step takes what
+// it needs (the store, a piece, a path) and returns what it decided; they
+// are called only by the catalogue operations of ArchiveDatabase, and tests
+// use them to look at the catalogue the way the converter does.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -34,52 +34,87 @@ struct LatestFile {
     std::int64_t cataloguedSamples() const;
 };
 
-// kResultOk (found or not) or kResultQueryFailed.
-ResultCode findLatestFile(ArchiveDatabase& db, LatestFile& latest);
+struct LatestFileLookup {
+    ResultCode code = kResultOk;  // kResultOk (found or not) or kResultQueryFailed
+    LatestFile file;
+};
+LatestFileLookup findLatestFile(ArchiveDatabase& db, const ChannelStore& store);
 
-// Inserts the row of a new file at currentPath starting at startTime, with
-// TQTY the smaller of duration and the file period. After a full period
-// startTime and duration advance by it, so the next piece starts where this
-// one ended. kResultOk, kResultQueryFailed or kResultInsertFailed.
-ResultCode insertFileRow(ArchiveDatabase& db, std::int32_t foff);
+// One piece of a store: at most one file period of its samples, from start
+// on; `seconds` is what its catalogue row accounts for.
+struct Piece {
+    double start = 0.0;
+    double seconds = 0.0;
+    std::span<const float> samples;
 
-// Grows the row found again by latestBegin/latestLength by the smaller of
-// duration and the file period (the piece just appended), refreshing TEND
-// and LDDATE. Like insertFileRow, a full period advances startTime and
-// duration, also when no row matched. kResultOk, kResultQueryFailed,
-// kResultUpdateFailed or kResultNoRowUpdated.
-ResultCode extendFileRow(ArchiveDatabase& db, double latestBegin, double latestLength);
+    std::int32_t count() const { return static_cast<std::int32_t>(samples.size()); }
+};
+
+// Where a piece was written: the archive file's path (absolute, or as the
+// catalogue lists it for a continued file).
+struct WrittenPiece {
+    ResultCode code = kResultOk;
+    std::string path;
+};
+
+// The insert of the row of a new file: its columns and values in one order,
+// TEND (start plus seconds) when useTend, LCODE when the store names a
+// location code. cataloguePath and loadDate are written as given.
+StatementText fileRowInsert(const FilelistNames& names, const ChannelStore& store, const Piece& piece,
+                            std::string_view cataloguePath, std::string_view loadDate, std::int32_t foff,
+                            bool useTend);
+
+// Inserts the row of the new file at path holding the piece (TBEGIN its
+// start, TQTY its seconds), loaded now. kResultOk, kResultQueryFailed or
+// kResultInsertFailed.
+ResultCode insertFileRow(ArchiveDatabase& db, const ChannelStore& store, const Piece& piece, std::string_view path,
+                         std::int32_t foff);
+
+// Grows the latest file's row, found again by its TBEGIN and TQTY, by the
+// seconds of the piece just appended, refreshing TEND and LDDATE.
+// kResultOk, kResultQueryFailed, kResultUpdateFailed or kResultNoRowUpdated.
+ResultCode extendFileRow(ArchiveDatabase& db, const ChannelStore& store, const LatestFile& latest,
+                         const Piece& piece);
 
 // Writes the piece into a new file named from dataDir, station, channel and
-// startTime (the one naming rule of the writer), which becomes currentPath,
-// with a header for the piece itself. A name that a catalogue row still
-// refers to is never overwritten, and nothing is created below an archive
-// root that looks unmounted (both kResultFileOpenFailed).
+// the piece's start (the one naming rule of the writer), with a header for
+// the piece itself. A name that a catalogue row still refers to is never
+// overwritten, and nothing is created below an archive root that looks
+// unmounted (both kResultFileOpenFailed).
 // kResultOk, kResultQueryFailed or kResultFileOpenFailed.
-ResultCode createArchivePiece(ArchiveDatabase& db, const float* samples, std::int32_t count);
+WrittenPiece createArchivePiece(ArchiveDatabase& db, const ChannelStore& store, const Piece& piece);
 
-// Appends the piece to the latest file (its CPATH becomes currentPath),
-// right after the samples that its row accounts for.
-// kResultOk, kResultFileOpenFailed or kResultPathOrMemoryFailed.
-ResultCode appendArchivePiece(ArchiveDatabase& db, const float* samples, std::int32_t count,
-                              const LatestFile& latest);
+// Appends the piece to the latest file, right after the samples that its
+// row accounts for. kResultOk, kResultFileOpenFailed or
+// kResultPathOrMemoryFailed.
+WrittenPiece appendArchivePiece(ArchiveDatabase& db, const Piece& piece, const LatestFile& latest);
 
-// Rewrites the header of the file at currentPath from its catalogue row.
+// Rewrites the header of the file at path from its catalogue row.
 // kResultOk, kResultQueryFailed (no row) or kResultFileOpenFailed.
-ResultCode writeArchiveHeader(ArchiveDatabase& db);
+ResultCode writeArchiveHeader(ArchiveDatabase& db, const ChannelStore& store, std::string_view path);
 
-// When count samples from begin to end lie wholly within one catalogued
-// file of this creator, overwrites them there in place, rewrites that
+// What the in-place replacement found: whether the samples went into an
+// archived file, and which.
+struct Replacement {
+    ResultCode code = kResultOk;  // kResultOk or kResultQueryFailed
+    bool replaced = false;
+    std::string path;  // as the catalogue lists it; empty when not replaced
+};
+
+// When the samples from begin to end lie wholly within one catalogued file
+// of the store's creator, overwrites them there in place and rewrites that
 // file's header from its row (a store cut off after its row statement left
-// it behind) and sets replaced; the row stays as it is. Otherwise replaced
-// stays false and nothing is written. currentPath is left at the file
-// written. kResultOk or kResultQueryFailed.
-ResultCode replaceContainedSamples(ArchiveDatabase& db, const float* samples, std::int32_t count, double begin,
-                                   double end, bool& replaced);
+// it behind); the row stays as it is. Otherwise nothing is written.
+Replacement replaceContainedSamples(ArchiveDatabase& db, const ChannelStore& store,
+                                    std::span<const float> samples, double begin, double end);
 
 // Number of FILELIST rows of any station or creator whose CPATH is
-// cataloguePath. kResultOk or kResultQueryFailed.
-ResultCode countRowsWithPath(ArchiveDatabase& db, const std::string& cataloguePath, std::int64_t& rows);
+// cataloguePath.
+struct RowCount {
+    ResultCode code = kResultOk;  // kResultOk or kResultQueryFailed
+    std::int64_t rows = 0;
+};
+RowCount countRowsWithPath(ArchiveDatabase& db, std::string_view cataloguePath);
 
 // The archive root's marker file: created with the first file of an
 // archive, it tells a mounted archive disk from the empty directory that the
@@ -99,9 +134,10 @@ FileCallResult removeArchiveFile(const ArchiveDatabase& db, const std::string& p
 // Before a new file is created: the archive root must carry its marker. A
 // root without it is accepted, and marked, only when the catalogue lists no
 // file of this creator or the newest one it lists is on disk; otherwise the
-// disk looks unmounted and the answer is kResultFileOpenFailed.
+// disk looks unmounted and the answer is kResultFileOpenFailed. A confirmed
+// root is kept in the database object for the rest of the run.
 // kResultOk, kResultQueryFailed or kResultFileOpenFailed.
-ResultCode confirmArchiveRoot(ArchiveDatabase& db);
+ResultCode confirmArchiveRoot(ArchiveDatabase& db, std::string_view creator);
 
 // After a catalogued file was found on disk: marks an archive written
 // before the marker existed.

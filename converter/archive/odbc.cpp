@@ -1,6 +1,7 @@
 #include "converter/archive/odbc.h"
 
 #include <cstring>
+#include <utility>
 
 #include "common/fault_injection.h"
 
@@ -26,97 +27,99 @@ std::string collectDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
     return text;
 }
 
-// Environment
+namespace detail {
 
-Environment::~Environment() { release(); }
+struct Link {
+    SQLHENV environment = SQL_NULL_HENV;
+    SQLHDBC connection = SQL_NULL_HDBC;
+    bool connected = false;
 
-SQLRETURN Environment::allocate()
-{
-    release();
-    const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle_);
-    if (!succeeded(rc)) {
-        // The driver manager may hand back a handle that carries the reason.
-        diagnostics_ = "environment handle could not be allocated";
-        if (handle_ != SQL_NULL_HENV) {
-            SQLFreeHandle(SQL_HANDLE_ENV, handle_);
-            handle_ = SQL_NULL_HENV;
+    Link() = default;
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+    ~Link()
+    {
+        if (connection != SQL_NULL_HDBC) {
+            if (connected) SQLDisconnect(connection);
+            SQLFreeHandle(SQL_HANDLE_DBC, connection);
         }
+        if (environment != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, environment);
     }
-    return rc;
-}
+};
 
-SQLRETURN Environment::requestOdbc3()
-{
-    const SQLRETURN rc = SQLSetEnvAttr(handle_, SQL_ATTR_ODBC_VERSION,
-                                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)),
-                                       SQL_IS_INTEGER);
-    if (!succeeded(rc)) diagnostics_ = collectDiagnostics(SQL_HANDLE_ENV, handle_);
-    return rc;
-}
-
-void Environment::release()
-{
-    if (handle_ == SQL_NULL_HENV) return;
-    SQLFreeHandle(SQL_HANDLE_ENV, handle_);
-    handle_ = SQL_NULL_HENV;
-}
+}  // namespace detail
 
 // Connection
 
-Connection::~Connection() { release(); }
+Connection::~Connection() { close(); }
 
-SQLRETURN Connection::allocate(const Environment& environment)
+bool Connection::open(const char* dataSource, const char* userName, const char* password)
 {
-    release();
-    const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_DBC, environment.handle(), &handle_);
+    close();
+    // Released by its destructor on every failed step below.
+    auto link = std::make_shared<detail::Link>();
+    SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &link->environment);
     if (!succeeded(rc)) {
-        diagnostics_ = collectDiagnostics(SQL_HANDLE_ENV, environment.handle());
-        if (handle_ != SQL_NULL_HDBC) {
-            SQLFreeHandle(SQL_HANDLE_DBC, handle_);
-            handle_ = SQL_NULL_HDBC;
-        }
+        // The driver manager may hand back a handle; it goes with the link.
+        diagnostics_ = "environment handle could not be allocated";
+        return false;
     }
-    return rc;
-}
-
-SQLRETURN Connection::connect(const char* dataSource, const char* userName, const char* password)
-{
+    rc = SQLSetEnvAttr(link->environment, SQL_ATTR_ODBC_VERSION,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)), SQL_IS_INTEGER);
+    if (!succeeded(rc)) {
+        diagnostics_ = collectDiagnostics(SQL_HANDLE_ENV, link->environment);
+        return false;
+    }
+    rc = SQLAllocHandle(SQL_HANDLE_DBC, link->environment, &link->connection);
+    if (!succeeded(rc)) {
+        diagnostics_ = collectDiagnostics(SQL_HANDLE_ENV, link->environment);
+        return false;
+    }
     // The ODBC prototypes take writable pointers but do not write through them.
-    const SQLRETURN rc =
-        SQLConnect(handle_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(dataSource)), SQL_NTS,
-                   reinterpret_cast<SQLCHAR*>(const_cast<char*>(userName)), SQL_NTS,
-                   reinterpret_cast<SQLCHAR*>(const_cast<char*>(password)), SQL_NTS);
-    connected_ = succeeded(rc);
-    if (!connected_) diagnostics_ = collectDiagnostics(SQL_HANDLE_DBC, handle_);
-    return rc;
+    rc = SQLConnect(link->connection, reinterpret_cast<SQLCHAR*>(const_cast<char*>(dataSource)), SQL_NTS,
+                    reinterpret_cast<SQLCHAR*>(const_cast<char*>(userName)), SQL_NTS,
+                    reinterpret_cast<SQLCHAR*>(const_cast<char*>(password)), SQL_NTS);
+    if (!succeeded(rc)) {
+        diagnostics_ = collectDiagnostics(SQL_HANDLE_DBC, link->connection);
+        return false;
+    }
+    link->connected = true;
+    diagnostics_.clear();
+    link_ = std::move(link);
+    return true;
 }
 
-void Connection::release()
-{
-    if (handle_ == SQL_NULL_HDBC) return;
-    if (connected_) {
-        SQLDisconnect(handle_);
-        connected_ = false;
-    }
-    SQLFreeHandle(SQL_HANDLE_DBC, handle_);
-    handle_ = SQL_NULL_HDBC;
-}
+void Connection::close() { link_.reset(); }
+
+bool Connection::connected() const { return link_ != nullptr && link_->connected; }
+
+Statement Connection::statement() { return Statement(link_); }
 
 // Statement
 
-Statement::Statement(Connection& connection)
+Statement::Statement(std::shared_ptr<detail::Link> link) : link_(std::move(link))
 {
-    if (!connection.valid()) {
+    if (link_ == nullptr || link_->connection == SQL_NULL_HDBC) {
         diagnostics_ = "no connection";
         return;
     }
-    allocationResult_ = SQLAllocHandle(SQL_HANDLE_STMT, connection.handle(), &handle_);
+    allocationResult_ = SQLAllocHandle(SQL_HANDLE_STMT, link_->connection, &handle_);
     if (!succeeded(allocationResult_)) {
-        diagnostics_ = collectDiagnostics(SQL_HANDLE_DBC, connection.handle());
+        diagnostics_ = collectDiagnostics(SQL_HANDLE_DBC, link_->connection);
         if (diagnostics_.empty()) diagnostics_ = "statement handle could not be allocated";
         if (handle_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, handle_);
         handle_ = SQL_NULL_HSTMT;
     }
+}
+
+Statement::Statement(Statement&& other) noexcept
+    : link_(std::move(other.link_)),
+      handle_(std::exchange(other.handle_, SQLHSTMT{SQL_NULL_HSTMT})),
+      allocationResult_(other.allocationResult_),
+      bindings_(std::move(other.bindings_)),
+      diagnostics_(std::move(other.diagnostics_)),
+      executed_(other.executed_)
+{
 }
 
 Statement::~Statement()

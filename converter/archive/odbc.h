@@ -3,8 +3,9 @@
 // driver's diagnostics gathered as "STATE: message" lines right after the
 // call that failed (a later call would replace them).
 //
-// A Statement refers to its Connection and must not outlive it; the archive
-// operations keep statements as locals of one operation.
+// A Connection owns its environment and connection handles; a Statement is
+// made only by its Connection and shares those handles, so it can never
+// outlive them.
 #pragma once
 
 #ifdef _WIN32
@@ -14,6 +15,7 @@
 #include <sqlext.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,28 +28,17 @@ inline bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCC
 // Every diagnostic record of the handle, one "STATE: message" per line.
 std::string collectDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
 
-class Environment {
-public:
-    Environment() = default;
-    ~Environment();
-    Environment(const Environment&) = delete;
-    Environment& operator=(const Environment&) = delete;
+namespace detail {
+// The environment and connection handles of one data source. Shared by the
+// Connection and every Statement made on it, and released (connection
+// before environment) when the last of them goes.
+struct Link;
+}  // namespace detail
 
-    // SQLAllocHandle(SQL_HANDLE_ENV); any handle held before is released.
-    SQLRETURN allocate();
-    // SQLSetEnvAttr(SQL_ATTR_ODBC_VERSION, SQL_OV_ODBC3).
-    SQLRETURN requestOdbc3();
-    void release();
+class Statement;
 
-    bool valid() const { return handle_ != SQL_NULL_HENV; }
-    SQLHENV handle() const { return handle_; }
-    const std::string& diagnostics() const { return diagnostics_; }
-
-private:
-    SQLHENV handle_ = SQL_NULL_HENV;
-    std::string diagnostics_;
-};
-
+// One connection to a data source. It owns its environment handle as well:
+// open() allocates both and connects, close() disconnects and releases them.
 class Connection {
 public:
     Connection() = default;
@@ -55,21 +46,26 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // SQLAllocHandle(SQL_HANDLE_DBC) on the environment.
-    SQLRETURN allocate(const Environment& environment);
-    // SQLConnect with zero-terminated texts.
-    SQLRETURN connect(const char* dataSource, const char* userName, const char* password);
-    // SQLDisconnect when connected, then SQLFreeHandle; safe to repeat.
-    void release();
+    // SQLAllocHandle(SQL_HANDLE_ENV), SQLSetEnvAttr(SQL_ATTR_ODBC_VERSION,
+    // SQL_OV_ODBC3), SQLAllocHandle(SQL_HANDLE_DBC) and SQLConnect with
+    // zero-terminated texts, in this order. A connection held before is
+    // closed first. When a step fails, what was allocated is released
+    // (connection before environment), diagnostics() tells why and the
+    // answer is false.
+    bool open(const char* dataSource, const char* userName, const char* password);
+    // SQLDisconnect, then both handles released; safe to repeat.
+    void close();
 
-    bool valid() const { return handle_ != SQL_NULL_HDBC; }
-    bool connected() const { return connected_; }
-    SQLHDBC handle() const { return handle_; }
+    bool connected() const;
     const std::string& diagnostics() const { return diagnostics_; }
 
+    // A statement handle on this connection (check allocated()). It keeps
+    // the connection's handles alive while it lives, so it can never be
+    // left on a released connection.
+    Statement statement();
+
 private:
-    SQLHDBC handle_ = SQL_NULL_HDBC;
-    bool connected_ = false;
+    std::shared_ptr<detail::Link> link_;
     std::string diagnostics_;
 };
 
@@ -95,13 +91,16 @@ struct TextColumn {
     std::string_view view() const { return isNull() ? std::string_view() : std::string_view(value); }
 };
 
+// A statement handle, made only by Connection::statement() and kept as a
+// local of one operation. Moving it hands the handle over; it cannot be
+// copied.
 class Statement {
 public:
-    // Allocates the statement handle at once; check allocated().
-    explicit Statement(Connection& connection);
     ~Statement();
+    Statement(Statement&& other) noexcept;
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
+    Statement& operator=(Statement&&) = delete;
 
     bool allocated() const { return handle_ != SQL_NULL_HSTMT; }
     // The result of SQLAllocHandle (SQL_ERROR without a connection handle).
@@ -137,6 +136,10 @@ public:
     const std::string& diagnostics() const { return diagnostics_; }
 
 private:
+    friend class Connection;
+    // Allocates the statement handle at once on the link (none without one).
+    explicit Statement(std::shared_ptr<detail::Link> link);
+
     struct Binding {
         void* buffer;
         std::size_t size;
@@ -146,6 +149,7 @@ private:
     void bindBuffer(SQLUSMALLINT column, SQLSMALLINT type, void* buffer, std::size_t size, SQLLEN* indicator);
     SQLRETURN noteResult(SQLRETURN rc);
 
+    std::shared_ptr<detail::Link> link_;  // released after handle_
     SQLHSTMT handle_ = SQL_NULL_HSTMT;
     SQLRETURN allocationResult_ = SQL_ERROR;
     std::vector<Binding> bindings_;

@@ -168,7 +168,7 @@ void SchemaNameTable::verifySchema(odbc::Connection& connection)
 {
     reset();
     {
-        odbc::Statement statement(connection);
+        odbc::Statement statement = connection.statement();
         if (statement.allocationResult() == SQL_ERROR || !statement.allocated()) return;
         if (statement.tables("'TABLE'") == SQL_ERROR) return;
         odbc::TextColumn<kNameBufferSize> name;
@@ -198,7 +198,7 @@ void SchemaNameTable::verifySchema(odbc::Connection& connection)
 void SchemaNameTable::resolveColumns(odbc::Connection& connection, std::size_t table)
 {
     if (table >= kTableCount) return;
-    odbc::Statement statement(connection);
+    odbc::Statement statement = connection.statement();
     if (statement.allocationResult() == SQL_ERROR || !statement.allocated()) return;
     const Slots fields = slots(table);
     if (statement.columns(fields.items[0].text) == SQL_ERROR) return;

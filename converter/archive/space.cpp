@@ -37,18 +37,17 @@ bool limitsHold(double need, double quota, const std::optional<std::uint64_t>& f
 
 }  // namespace
 
-ResultCode ArchiveDatabase::reclaimSpace(double latestLength, std::int64_t* purgedRows)
+SpaceReclaim ArchiveDatabase::reclaimSpace(const ChannelStore& store, double latestLength)
 {
-    if (purgedRows != nullptr) *purgedRows = 0;
-    odbc::Statement statement(connection());
-    if (!statement.allocated()) {
-        noteFailure(statement);
-        return kResultQueryFailed;
-    }
+    SpaceReclaim result;
+    // One handle for every statement of the operation.
+    odbc::Statement statement = newStatement();
+    if (!statement.allocated()) return SpaceReclaim{kResultQueryFailed, 0};
     const FilelistNames& n = schemaNames().filelist;
-    const std::string scope = std::string(n.sta.c_str()) + "='" + sqlText(station) + "' and " + n.ch.c_str() +
-                              "='" + sqlText(channel) + "' and " + filelistLocationCondition() + " and " +
-                              n.creater.c_str() + "='" + sqlText(creator) + "' and " + n.foff.c_str() + "=" +
+    const std::string scope = std::string(n.sta.c_str()) + "='" + sqlText(store.station) + "' and " +
+                              n.ch.c_str() + "='" + sqlText(store.channel) + "' and " +
+                              locationCondition(n.lcode.view(), store.locationCode) + " and " + n.creater.c_str() +
+                              "='" + sqlText(store.creator) + "' and " + n.foff.c_str() + "=" +
                               std::to_string(catalogue::kTrzDataOffset);
 
     // The sum is read as a double and kept in 64 bits, so channels of more
@@ -56,44 +55,45 @@ ResultCode ArchiveDatabase::reclaimSpace(double latestLength, std::int64_t* purg
     StatementText text;
     text.format("select sum(%s+%s*%s*4) as SIZE from %s where %s", n.foff.c_str(), n.tqty.c_str(), n.sps.c_str(),
                 n.table.c_str(), scope.c_str());
-    if (!odbc::succeeded(execute(statement, text))) return kResultDeleteFailed;
     odbc::DoubleColumn sum;
-    statement.bind(1, sum);
-    const SQLRETURN fetched = fetch(statement);
-    statement.closeCursor();
-    statement.unbind();
-    if (!odbc::succeeded(fetched)) return kResultDeleteFailed;
+    const QueryEnd summed = query(
+        statement, text, [&](odbc::Statement& s) { s.bind(1, sum); }, [] { return false; });
+    if (summed != QueryEnd::kStopped) return SpaceReclaim{kResultDeleteFailed, 0};
     std::int64_t size = sum.isNull() || !std::isfinite(sum.value) ? 0 : static_cast<std::int64_t>(sum.value);
 
     const double quota = static_cast<double>(quotaMiB()) * static_cast<double>(kMebibyte);
-    const double latestBytes = latestLength * sampleRate * kSampleBytes;
+    const double latestBytes = latestLength * store.sampleRate * kSampleBytes;
     auto needFor = [&](std::int64_t bytes) { return static_cast<double>(bytes) + latestBytes; };
 
     // Free space is asked of the data directory (or its nearest existing
     // ancestor); where it is unknown only the quota decides.
     const std::optional<std::uint64_t> freeAtStart = freeSpace(dataDir());
     const bool diskLow = freeAtStart && *freeAtStart < kFreeSpaceFloor;
-    if (!diskLow && needFor(size) < quota) return kResultOk;
+    if (!diskLow && needFor(size) < quota) return result;
 
     text.format("select %s,%s,%s,%s from %s where %s order by %s desc,%s desc", n.foff.c_str(), n.tqty.c_str(),
                 n.sps.c_str(), n.cpath.c_str(), n.table.c_str(), scope.c_str(), n.lddate.c_str(),
                 n.tbegin.c_str());
-    if (!odbc::succeeded(execute(statement, text))) return kResultDeleteFailed;
     odbc::IntegerColumn foff;
     odbc::DoubleColumn tqty;
     odbc::DoubleColumn sps;
     odbc::TextColumn<StatementText::kCapacity> cpath;
-    statement.bind(1, foff);
-    statement.bind(2, tqty);
-    statement.bind(3, sps);
-    statement.bind(4, cpath);
     std::vector<PurgeRecord> purgeList;  // newest first
-    while (odbc::succeeded(fetch(statement))) {
-        purgeList.push_back(PurgeRecord{foff.value, tqty.isNull() ? 0.0 : tqty.value,
-                                        sps.isNull() ? 0.0 : sps.value, std::string(cpath.view())});
-    }
-    statement.closeCursor();
-    statement.unbind();
+    // A fetch that fails ends the list like its last row.
+    const QueryEnd listed = query(
+        statement, text,
+        [&](odbc::Statement& s) {
+            s.bind(1, foff);
+            s.bind(2, tqty);
+            s.bind(3, sps);
+            s.bind(4, cpath);
+        },
+        [&] {
+            purgeList.push_back(PurgeRecord{foff.value, tqty.isNull() ? 0.0 : tqty.value,
+                                            sps.isNull() ? 0.0 : sps.value, std::string(cpath.view())});
+            return true;
+        });
+    if (listed == QueryEnd::kNotExecuted) return SpaceReclaim{kResultDeleteFailed, 0};
 
     // Oldest first, over the whole list if need be, re-evaluating both
     // limits after every file.
@@ -104,23 +104,22 @@ ResultCode ArchiveDatabase::reclaimSpace(double latestLength, std::int64_t* purg
 
         // The file goes before its row: should the delete fail, what is left
         // is a row without a file, never a file that nothing accounts for.
-        currentPath = record.cpath;
-        const FileCallResult removed = catalogue::removeArchiveFile(*this, absoluteCurrentPath());
+        const FileCallResult removed = catalogue::removeArchiveFile(*this, absolutePath(record.cpath));
         if (!removed) {
             removeFailed = true;
             noteFailure(removed.reason);
         }
 
         text.format("delete from %s where %s='%s'", n.table.c_str(), n.cpath.c_str(), sqlText(record.cpath).c_str());
-        const SQLRETURN deleted = execute(statement, text);
-        if (!odbc::succeeded(deleted) && deleted != SQL_NO_DATA) return kResultDeleteFailed;
-        statement.closeCursor();
-        if (purgedRows != nullptr) ++*purgedRows;
+        if (execute(statement, text, kResultDeleteFailed, kResultOk) != kResultOk)
+            return SpaceReclaim{kResultDeleteFailed, result.purgedRows};
+        ++result.purgedRows;
 
         size -= static_cast<std::int64_t>(record.tqty * record.sps * kSampleBytes + record.foff);
         if (limitsHold(needFor(size), quota, freeSpace(dataDir()))) break;
     }
-    return removeFailed ? kResultSpaceWarning : kResultOk;
+    result.code = removeFailed ? kResultSpaceWarning : kResultOk;
+    return result;
 }
 
 }  // namespace tremcvt

@@ -373,9 +373,7 @@ int runBatch(const BatchOptions& options, std::FILE* out, std::FILE* err)
         return kBatchExitUsage;
     }
 
-    ArchiveDatabase database;
-    for (const DatabaseParameter& parameter : databaseParameters(gathered.settings))
-        database.setParameter(parameter.key, parameter.value);
+    ArchiveDatabase database(archiveSettings(gathered.settings));
     RunReport direct(out, err, "tremcvt_batch: ");
     if (!database.connect()) {
         reportConnectionError(gathered.settings, database, direct);

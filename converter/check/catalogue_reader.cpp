@@ -7,17 +7,9 @@ namespace tremcvt::check {
 CatalogueReadResult readCatalogue(const ConverterSettings& settings)
 {
     CatalogueReadResult result;
-    ArchiveDatabase db;
-    for (const DatabaseParameter& parameter : databaseParameters(settings)) db.setParameter(parameter.key, parameter.value);
+    ArchiveDatabase db(archiveSettings(settings));
     if (!db.connect()) {
         result.status = CatalogueReadStatus::kNoConnection;
-        result.reason = db.lastDiagnostics();
-        return result;
-    }
-    odbc::Statement statement(db.connection());
-    if (!statement.allocated()) {
-        db.noteFailure(statement);
-        result.status = CatalogueReadStatus::kQueryFailed;
         result.reason = db.lastDiagnostics();
         return result;
     }
@@ -28,11 +20,6 @@ CatalogueReadResult readCatalogue(const ConverterSettings& settings)
     text.format("select %s,%s,%s,%s,%s,%s,%s,%s,%s,%s from %s", n.sta.c_str(), n.ch.c_str(), n.lcode.c_str(),
                 n.creater.c_str(), n.cpath.c_str(), n.tbegin.c_str(), n.tqty.c_str(), n.sps.c_str(),
                 n.foff.c_str(), db.useTend() ? n.tend.c_str() : n.tqty.c_str(), n.table.c_str());
-    if (!odbc::succeeded(db.execute(statement, text))) {
-        result.status = CatalogueReadStatus::kQueryFailed;
-        result.reason = db.lastDiagnostics();
-        return result;
-    }
     odbc::TextColumn<32> station;
     odbc::TextColumn<32> channel;
     odbc::TextColumn<16> location;
@@ -43,18 +30,19 @@ CatalogueReadResult readCatalogue(const ConverterSettings& settings)
     odbc::DoubleColumn rate;
     odbc::IntegerColumn offset;
     odbc::DoubleColumn end;
-    statement.bind(1, station);
-    statement.bind(2, channel);
-    statement.bind(3, location);
-    statement.bind(4, creator);
-    statement.bind(5, path);
-    statement.bind(6, begin);
-    statement.bind(7, length);
-    statement.bind(8, rate);
-    statement.bind(9, offset);
-    statement.bind(10, end);
-    SQLRETURN rc = db.fetch(statement);
-    while (odbc::succeeded(rc)) {
+    const auto bind = [&](odbc::Statement& statement) {
+        statement.bind(1, station);
+        statement.bind(2, channel);
+        statement.bind(3, location);
+        statement.bind(4, creator);
+        statement.bind(5, path);
+        statement.bind(6, begin);
+        statement.bind(7, length);
+        statement.bind(8, rate);
+        statement.bind(9, offset);
+        statement.bind(10, end);
+    };
+    const auto readRow = [&] {
         CatalogueRow row;
         row.station.assign(station.view());
         row.channel.assign(channel.view());
@@ -67,10 +55,9 @@ CatalogueReadResult readCatalogue(const ConverterSettings& settings)
         row.dataOffset = offset.isNull() ? 0 : offset.value;
         if (db.useTend() && !end.isNull()) row.end = end.value;
         result.rows.push_back(std::move(row));
-        rc = db.fetch(statement);
-    }
-    statement.closeCursor();
-    if (rc != SQL_NO_DATA) {
+        return true;
+    };
+    if (db.query(text, bind, readRow) != QueryEnd::kAllRowsRead) {
         result.status = CatalogueReadStatus::kQueryFailed;
         result.reason = db.lastDiagnostics();
         result.rows.clear();

@@ -219,9 +219,7 @@ int runConverter(int argc, const char* const* argv, std::FILE* out, std::FILE* e
     }
     report.write(gathered.outputNotice);
 
-    ArchiveDatabase database;
-    for (const DatabaseParameter& parameter : databaseParameters(settings))
-        database.setParameter(parameter.key, parameter.value);
+    ArchiveDatabase database(archiveSettings(settings));
 
     if (!database.connect()) {
         reportConnectionError(settings, database, report);

@@ -202,15 +202,10 @@ SettingsResult settingsForWinFile(const ConverterSettings& settings, std::string
     return result;
 }
 
-std::array<DatabaseParameter, 5> databaseParameters(const ConverterSettings& settings)
+ArchiveSettings archiveSettings(const ConverterSettings& settings)
 {
-    return {{
-        {"odbc", settings.odbc.str()},
-        {"user", settings.user.str()},
-        {"password", settings.password.str()},
-        {"data", settings.data.str()},
-        {"use_tend", settings.useTend != 0 ? "1" : "0"},
-    }};
+    return ArchiveSettings{settings.odbc.str(), settings.user.str(), settings.password.str(), settings.data.str(),
+                           settings.useTend != 0};
 }
 
 }  // namespace tremcvt

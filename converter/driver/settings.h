@@ -3,12 +3,12 @@
 // built-in defaults, in that order of precedence.
 #pragma once
 
-#include <array>
 #include <string>
 #include <string_view>
 
 #include "common/exit_codes.h"
 #include "common/fixed_text.h"
+#include "converter/archive/archive_settings.h"
 
 namespace tremcvt {
 
@@ -17,9 +17,9 @@ inline constexpr int kExitUsage = 0;
 
 inline constexpr const char* kUsageText = "[USAGE]\ntremcvt.exe [STATION CODE] [PATH TO FILE]\n";
 
-inline constexpr const char* kDefaultOdbc = "TRZ";
-inline constexpr const char* kDefaultUser = "TRZ";
-inline constexpr const char* kDefaultPassword = "KPV";
+// The archive database's built-in defaults.
+inline constexpr const char* kDefaultOdbc = kDefaultDataSource;
+inline constexpr const char* kDefaultUser = kDefaultUserName;
 
 struct ConverterSettings {
     FixedText<8> stationCode;
@@ -71,13 +71,8 @@ SettingsResult gatherSettings(int argc, const char* const* argv);
 // message and exit code gatherSettings gives for it.
 SettingsResult settingsForWinFile(const ConverterSettings& settings, std::string_view path);
 
-struct DatabaseParameter {
-    const char* key;
-    std::string value;
-};
-
-// The five parameters handed to the archive database, in hand-over order:
-// "odbc", "user", "password", "data", "use_tend" ("1" or "0").
-std::array<DatabaseParameter, 5> databaseParameters(const ConverterSettings& settings);
+// The settings handed to the archive database: data source, user, password,
+// data directory, and TEND asked for when useTend is not 0.
+ArchiveSettings archiveSettings(const ConverterSettings& settings);
 
 }  // namespace tremcvt

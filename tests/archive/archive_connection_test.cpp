@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "common/platform.h"
 #include "converter/archive/archive_database.h"
+#include "tests/archive/archive_test_settings.h"
 #include "tests/support/test_support.h"
 
 namespace tremcvt {
@@ -14,12 +16,9 @@ using test::DatabaseKind;
 using test::DatabaseSetup;
 using test::TempDir;
 
-// An ArchiveDatabase set up for a test database as the driver sets it up.
-void configure(ArchiveDatabase& archive, const ArchiveTestDatabase& database)
+void configure(ArchiveDatabase& archive, const ArchiveTestDatabase& database, bool useTend = true)
 {
-    ASSERT_EQ(archive.setParameter("odbc", database.dataSource()), kResultOk);
-    ASSERT_EQ(archive.setParameter("user", database.userName()), kResultOk);
-    ASSERT_EQ(archive.setParameter("password", database.password()), kResultOk);
+    archive.configure(test::archiveSettingsFor(database, defaultDataDirectory(), useTend));
 }
 
 std::string lowerCase(std::string_view text)
@@ -33,15 +32,16 @@ std::string lowerCase(std::string_view text)
 TEST(ArchiveDatabaseTest, StartsWithItsBuiltInSettingsAndNoConnection)
 {
     ArchiveDatabase archive;
-    EXPECT_STREQ(archive.dataSource(), "trz");
-    EXPECT_STREQ(archive.userName(), "trz");
-    EXPECT_STREQ(archive.password(), "kpv");
+    // The converter's defaults, written once for the driver and the archive.
+    EXPECT_EQ(archive.settings().dataSource, "TRZ");
+    EXPECT_EQ(archive.settings().userName, "TRZ");
+    EXPECT_EQ(archive.settings().password, "KPV");
+    EXPECT_EQ(archive.dataDir(), defaultDataDirectory());
     EXPECT_TRUE(archive.useTend());
     EXPECT_FALSE(archive.isConnected());
+    EXPECT_FALSE(archive.archiveRootConfirmed());
     EXPECT_EQ(archive.filePeriod(), 3600);
     EXPECT_EQ(archive.quotaMiB(), 100);
-    EXPECT_EQ(archive.sampleRate, 20.0);
-    EXPECT_TRUE(archive.station.empty() && archive.channel.empty() && archive.currentPath.empty());
     EXPECT_EQ(archive.schemaNames().filelist.tbegin, "TBEGIN");
     // Without a connection nothing can be tested or checked.
     EXPECT_FALSE(archive.testConnection());
@@ -49,46 +49,39 @@ TEST(ArchiveDatabaseTest, StartsWithItsBuiltInSettingsAndNoConnection)
     archive.disconnect();  // nothing held: nothing happens
 }
 
-TEST(ArchiveDatabaseTest, SetParameterKnowsFiveKeysIgnoringCase)
+TEST(ArchiveDatabaseTest, ConfigureTakesTheSettingsAndCutsLongCredentials)
 {
-    ArchiveDatabase archive;
-    EXPECT_EQ(archive.setParameter("ODBC", "archive"), kResultOk);
-    EXPECT_EQ(archive.setParameter("User", "operator"), kResultOk);
-    EXPECT_EQ(archive.setParameter("passWORD", "secret"), kResultOk);
-    EXPECT_EQ(archive.setParameter("DATA", "/srv/archive"), kResultOk);
-    EXPECT_STREQ(archive.dataSource(), "archive");
-    EXPECT_STREQ(archive.userName(), "operator");
-    EXPECT_STREQ(archive.password(), "secret");
+    ArchiveDatabase archive(ArchiveSettings{"archive", "operator", "secret", "/srv/archive", false});
+    EXPECT_EQ(archive.settings().dataSource, "archive");
+    EXPECT_EQ(archive.settings().userName, "operator");
+    EXPECT_EQ(archive.settings().password, "secret");
     EXPECT_EQ(archive.dataDir(), "/srv/archive");
+    EXPECT_FALSE(archive.useTend());
 
-    for (const char* unknown : {"dir", "", "odbc ", "use-tend", "datadir"}) {
-        EXPECT_EQ(archive.setParameter(unknown, "x"), kResultUnknownParameter) << unknown;
-    }
-    EXPECT_STREQ(archive.dataSource(), "archive");
-    EXPECT_EQ(archive.dataDir(), "/srv/archive");
-
-    EXPECT_EQ(archive.setParameter("data", ""), kResultOk);
+    archive.noteArchiveRootConfirmed();
+    archive.configure(ArchiveSettings{"archive", "operator", "secret", "", false});
     EXPECT_EQ(archive.dataDir(), "");
+    EXPECT_FALSE(archive.archiveRootConfirmed()) << "new settings confirm the archive root afresh";
 
     // Longer than a field holds: cut to 31 characters, never past the field.
-    EXPECT_EQ(archive.setParameter("odbc", std::string(40, 'd')), kResultOk);
-    EXPECT_EQ(std::string(archive.dataSource()), std::string(31, 'd'));
+    const std::string longText(40, 'd');
+    archive.configure(ArchiveSettings{longText, longText, longText, longText, false});
+    EXPECT_EQ(archive.settings().dataSource, std::string(31, 'd'));
+    EXPECT_EQ(archive.settings().userName, std::string(31, 'd'));
+    EXPECT_EQ(archive.settings().password, std::string(31, 'd'));
+    EXPECT_EQ(archive.dataDir(), longText);
 }
 
-TEST(ArchiveDatabaseTest, UseTendReadsItsValueLikeAtoiBeforeConnecting)
+TEST(ArchiveDatabaseTest, UseTendFollowsTheSettingBeforeConnecting)
 {
-    const struct {
-        const char* value;
-        bool useTend;
-    } cases[] = {
-        {"0", false}, {"1", true},   {"yes", false}, {"", false},    {"  7", true},
-        {"-1", true}, {"+0", false}, {"00", false},  {"1abc", true}, {"99999999999999999999", true},
-    };
-    for (const auto& c : cases) {
+    for (const bool asked : {false, true}) {
         ArchiveDatabase archive;
-        archive.setParameter("use_tend", "0");
-        EXPECT_EQ(archive.setParameter("USE_TEND", c.value), kResultOk);
-        EXPECT_EQ(archive.useTend(), c.useTend) << '"' << c.value << '"';
+        ArchiveSettings settings;
+        settings.useTend = !asked;
+        archive.configure(settings);
+        settings.useTend = asked;
+        archive.configure(settings);
+        EXPECT_EQ(archive.useTend(), asked);
     }
 }
 
@@ -98,8 +91,9 @@ TEST(ArchiveDatabaseTest, ConnectToAnUnknownDataSourceFailsAndLeavesNothingHeld)
     ASSERT_TRUE(test::writeFile(dir.path() / "odbc.ini", "[OTHER]\nDriver=SQLite3\nDatabase=/nonexistent/x.db\n"));
     ::setenv("ODBCINI", (dir.path() / "odbc.ini").c_str(), 1);
     {
-        ArchiveDatabase archive;
-        archive.setParameter("odbc", "NO_SUCH_SOURCE");
+        ArchiveSettings settings;
+        settings.dataSource = "NO_SUCH_SOURCE";
+        ArchiveDatabase archive(settings);
         EXPECT_FALSE(archive.connect());
         EXPECT_FALSE(archive.isConnected());
         EXPECT_FALSE(archive.lastDiagnostics().empty());
@@ -151,27 +145,25 @@ TEST_P(ArchiveConnectionTest, TendProbeFollowsTheSettingAndTheColumn)
 {
     {
         ArchiveDatabase archive;
-        configure(archive, *database);
-        archive.setParameter("use_tend", "0");
+        configure(archive, *database, false);
         ASSERT_TRUE(archive.connect());
         EXPECT_FALSE(archive.useTend());
         // Asked for while connected: the probe runs at once.
-        archive.setParameter("use_tend", "1");
+        configure(archive, *database, true);
         EXPECT_TRUE(archive.useTend());
-        archive.setParameter("use_tend", "no");
+        configure(archive, *database, false);
         EXPECT_FALSE(archive.useTend());
     }
 
     ASSERT_TRUE(database->execute("DROP TABLE FILELIST; CREATE TABLE FILELIST (STA varchar(16), "
                                   "TBEGIN double precision, TQTY double precision);"));
-    for (const char* setting : {"1", "yes"}) {
+    for (const bool setting : {true, false}) {
         ArchiveDatabase archive;
-        configure(archive, *database);
-        archive.setParameter("use_tend", setting);
+        configure(archive, *database, setting);
         ASSERT_TRUE(archive.connect());
         EXPECT_FALSE(archive.useTend()) << setting;
         EXPECT_EQ(archive.schemaNames().filelist.tend, "TEND");
-        archive.setParameter("use_tend", "1");
+        configure(archive, *database, true);
         EXPECT_FALSE(archive.useTend());
         EXPECT_TRUE(archive.testConnection());
     }
@@ -221,13 +213,14 @@ TEST(ArchiveConnectionPostgresTest, WrongPasswordFailsTheConnection)
     ASSERT_NE(database, nullptr) << error;
     {
         ArchiveDatabase archive;
-        configure(archive, *database);
-        archive.setParameter("password", "wrong");
+        ArchiveSettings settings = test::archiveSettingsFor(*database);
+        settings.password = "wrong";
+        archive.configure(settings);
         EXPECT_FALSE(archive.connect());
         EXPECT_FALSE(archive.isConnected());
         EXPECT_NE(archive.lastDiagnostics().find("password"), std::string::npos) << archive.lastDiagnostics();
         // The right password on the same object then connects.
-        archive.setParameter("password", database->password());
+        configure(archive, *database);
         EXPECT_TRUE(archive.connect()) << archive.lastDiagnostics();
     }
 }

@@ -29,8 +29,9 @@ TEST(ArchivePathsTest, CatalogueFormUsesForwardSlashesAndNativeFormTheNativeSepa
 
 TEST(ArchivePathsTest, ArchiveRelativeStripsTheDataDirectoryIgnoringCase)
 {
-    ArchiveDatabase database;
-    ASSERT_EQ(database.setParameter("data", "/srv/Data"), kResultOk);
+    ArchiveSettings settings;
+    settings.dataDir = "/srv/Data";
+    ArchiveDatabase database(settings);
     const struct {
         const char* path;
         const char* expected;
@@ -48,18 +49,20 @@ TEST(ArchivePathsTest, ArchiveRelativeStripsTheDataDirectoryIgnoringCase)
         EXPECT_EQ(text, native(c.expected)) << c.path;
     }
 
-    ASSERT_EQ(database.setParameter("data", "D:\\Data"), kResultOk);
+    settings.dataDir = "D:\\Data";
+    database.configure(settings);
     std::string text = "d:/data/KAM/07/a.KAM";
     database.toArchiveRelative(text);
     EXPECT_EQ(text, native("KAM/07/a.KAM"));
 }
 
-TEST(ArchivePathsTest, AbsoluteCurrentPathPutsRelativePathsBelowTheDataDirectory)
+TEST(ArchivePathsTest, AbsolutePathPutsRelativePathsBelowTheDataDirectory)
 {
-    ArchiveDatabase database;
-    ASSERT_EQ(database.setParameter("data", "/srv/Data"), kResultOk);
+    ArchiveSettings settings;
+    settings.dataDir = "/srv/Data";
+    const ArchiveDatabase database(settings);
     const struct {
-        const char* currentPath;
+        const char* path;
         const char* expected;
     } cases[] = {
         {"KAM/07/a.KAM", "/srv/Data/KAM/07/a.KAM"},
@@ -67,17 +70,12 @@ TEST(ArchivePathsTest, AbsoluteCurrentPathPutsRelativePathsBelowTheDataDirectory
         {"/x", "/x"},
         {"/srv/data/KAM/a.KAM", "/srv/data/KAM/a.KAM"},  // already below it, ignoring case
     };
-    for (const auto& c : cases) {
-        database.currentPath = c.currentPath;
-        EXPECT_EQ(database.absoluteCurrentPath(), native(c.expected)) << c.currentPath;
-    }
+    for (const auto& c : cases) EXPECT_EQ(database.absolutePath(c.path), native(c.expected)) << c.path;
 
     // The catalogue form of an absolute archive path, and back again.
-    database.currentPath = "/srv/Data/KAM/07/05032009-070809-BHZ.KAM";
-    const std::string catalogued = database.catalogueCurrentPath();
+    const std::string catalogued = database.cataloguePath("/srv/Data/KAM/07/05032009-070809-BHZ.KAM");
     EXPECT_EQ(catalogued, "KAM/07/05032009-070809-BHZ.KAM");
-    database.currentPath = catalogued;
-    EXPECT_EQ(database.absoluteCurrentPath(), native("/srv/Data/KAM/07/05032009-070809-BHZ.KAM"));
+    EXPECT_EQ(database.absolutePath(catalogued), native("/srv/Data/KAM/07/05032009-070809-BHZ.KAM"));
 }
 
 }  // namespace

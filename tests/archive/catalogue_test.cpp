@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "converter/archive/archive_database.h"
 #include "converter/archive/catalogue_internal.h"
 #include "converter/writers/trz_writer.h"
+#include "tests/archive/archive_test_settings.h"
 #include "tests/support/test_support.h"
 
 namespace tremcvt {
@@ -60,6 +62,14 @@ std::vector<float> makeSamples(std::size_t count, int seed)
     return samples;
 }
 
+// The store of one channel's samples as the converter hands it over.
+ChannelStore channelStore(const std::string& sta, const std::string& ch, double start, std::span<const float> s,
+                          double rate = 100.0)
+{
+    const double end = start + static_cast<double>(s.size()) / rate;
+    return ChannelStore{sta, ch, "??", kCreator, start, end, rate, s, 0.0, 0.0};
+}
+
 bool sameBits(const std::vector<float>& a, const std::vector<float>& b)
 {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
@@ -95,12 +105,9 @@ protected:
         ASSERT_TRUE(connect(archive)) << archive.lastDiagnostics();
     }
 
-    bool connect(ArchiveDatabase& db)
+    bool connect(ArchiveDatabase& db, bool useTend = true)
     {
-        db.setParameter("odbc", database->dataSource());
-        db.setParameter("user", database->userName());
-        db.setParameter("password", database->password());
-        db.setParameter("data", dataDir);
+        db.configure(test::archiveSettingsFor(*database, dataDir, useTend));
         return db.connect();
     }
 
@@ -110,22 +117,19 @@ protected:
     ResultCode convert(const std::string& sta, const std::string& ch, double start, const std::vector<float>& s,
                        double rate = 100.0)
     {
-        const double end = start + static_cast<double>(s.size()) / rate;
+        const ChannelStore channel = channelStore(sta, ch, start, s, rate);
         bool replaced = false;
-        ResultCode rc = archive.replaceArchivedData(s.data(), static_cast<std::int32_t>(s.size()), sta, ch, "??",
-                                                    kCreator, start, end, rate, replaced);
+        ResultCode rc = archive.replaceArchivedData(channel, replaced);
         if (rc != kResultOk || replaced) return rc;
-        rc = archive.removeArchivedFile(sta, ch, "??", start, trzFilePath(dataDir, sta, ch, start));
+        rc = archive.removeArchivedFile(channel, trzFilePath(dataDir, sta, ch, start));
         if (rc != kResultOk) return rc;
-        return store(sta, ch, start, s, rate);
+        return archive.archiveChannel(channel);
     }
 
     ResultCode store(const std::string& sta, const std::string& ch, double start, const std::vector<float>& s,
                      double rate = 100.0)
     {
-        const double end = start + static_cast<double>(s.size()) / rate;
-        return archive.archiveChannel(s.data(), static_cast<std::int32_t>(s.size()), sta, ch, "??",
-                                      sta + "_" + ch + ".DAT", kCreator, start, end, rate, 0.0, 0.0);
+        return archive.archiveChannel(channelStore(sta, ch, start, s, rate));
     }
 
     std::vector<Row> rows()
@@ -360,9 +364,7 @@ TEST_P(CatalogueTest, FailuresLeaveArchivedDataIntact)
         ASSERT_TRUE(connect(other));
         dataDir = saved;
         const auto s = makeSamples(600, 21);
-        EXPECT_EQ(other.archiveChannel(s.data(), 600, "ZZZ", "BHZ", "??", "ZZZ_BHZ.DAT", kCreator, kHour,
-                                       kHour + 6, 100.0, 0, 0),
-                  kResultFileOpenFailed);
+        EXPECT_EQ(other.archiveChannel(channelStore("ZZZ", "BHZ", kHour, s)), kResultFileOpenFailed);
         EXPECT_EQ(database->query("select count(*) from FILELIST where STA='ZZZ'"),
                   std::vector<std::string>{"0"});
     }
@@ -393,12 +395,12 @@ TEST_P(CatalogueTest, FailuresLeaveArchivedDataIntact)
     EXPECT_EQ(archiveSnapshot(), before);
 
     // Empty interval and empty data.
-    EXPECT_EQ(archive.archiveChannel(minute.data(), 6000, "KAM", "BHZ", "??", "x", kCreator, kHour, kHour, 100.0, 0,
-                                     0),
-              kResultEmptyInterval);
-    EXPECT_EQ(archive.archiveChannel(minute.data(), 0, "KAM", "BHZ", "??", "x", kCreator, kHour + 60, kHour + 120,
-                                     100.0, 0, 0),
-              kResultOk);
+    ChannelStore empty = channelStore("KAM", "BHZ", kHour, minute);
+    empty.endTime = kHour;
+    EXPECT_EQ(archive.archiveChannel(empty), kResultEmptyInterval);
+    empty = channelStore("KAM", "BHZ", kHour + 60, std::span<const float>(minute.data(), 0));
+    empty.endTime = kHour + 120;
+    EXPECT_EQ(archive.archiveChannel(empty), kResultOk);
     EXPECT_EQ(archiveSnapshot(), before);
 }
 
@@ -430,7 +432,7 @@ TEST_P(CatalogueTest, QuotedCodesAreStoredFoundAndRemoved)
     EXPECT_DOUBLE_EQ(r[0].tqty, 150);
     EXPECT_TRUE(sameBits(samplesOf(r[0].cpath), longer));
 
-    EXPECT_EQ(archive.removeArchivedFile(sta, ch, "??", kHour, absolute(r[0].cpath)), kResultOk);
+    EXPECT_EQ(archive.removeArchivedFile(channelStore(sta, ch, kHour, {}), absolute(r[0].cpath)), kResultOk);
     EXPECT_TRUE(rows().empty());
     EXPECT_FALSE(fs::exists(absolute(r[0].cpath)));
 }
@@ -438,13 +440,10 @@ TEST_P(CatalogueTest, QuotedCodesAreStoredFoundAndRemoved)
 TEST_P(CatalogueTest, CataloguesWithoutEndColumnAndFindsLatestFileOfOwnHeaderSize)
 {
     ArchiveDatabase noTend;
-    noTend.setParameter("use_tend", "0");
-    ASSERT_TRUE(connect(noTend));
+    ASSERT_TRUE(connect(noTend, false));
     const auto a = makeSamples(6000, 40);
     const auto b = makeSamples(6000, 41);
-    ASSERT_EQ(noTend.archiveChannel(a.data(), 6000, "KAM", "SHZ", "??", "p", kCreator, kHour, kHour + 60, 100.0, 0,
-                                    0),
-              kResultOk);
+    ASSERT_EQ(noTend.archiveChannel(channelStore("KAM", "SHZ", kHour, a)), kResultOk);
     auto r = rows();
     ASSERT_EQ(r.size(), 1u);
     EXPECT_FALSE(r[0].tend.has_value());
@@ -452,14 +451,12 @@ TEST_P(CatalogueTest, CataloguesWithoutEndColumnAndFindsLatestFileOfOwnHeaderSiz
     ASSERT_TRUE(database->execute("insert into FILELIST(STA,CH,LCODE,TBEGIN,TQTY,SPS,CPATH,CREATER,FOFF,LDDATE) "
                                   "values ('KAM','SHZ',NULL,1252926000,60,100,'elsewhere','other',1024,"
                                   "'2100-01-01 00:00:00')"));
-    catalogue::LatestFile latest;
-    ASSERT_EQ(catalogue::findLatestFile(noTend, latest), kResultOk);
-    EXPECT_TRUE(latest.found);
-    EXPECT_EQ(latest.path, r[0].cpath);
+    const catalogue::LatestFileLookup latest = catalogue::findLatestFile(noTend, channelStore("KAM", "SHZ", 0, {}));
+    ASSERT_EQ(latest.code, kResultOk);
+    EXPECT_TRUE(latest.file.found);
+    EXPECT_EQ(latest.file.path, r[0].cpath);
 
-    ASSERT_EQ(noTend.archiveChannel(b.data(), 6000, "KAM", "SHZ", "??", "p", kCreator, kHour + 60, kHour + 120,
-                                    100.0, 0, 0),
-              kResultOk);
+    ASSERT_EQ(noTend.archiveChannel(channelStore("KAM", "SHZ", kHour + 60, b)), kResultOk);
     r = rows();
     ASSERT_EQ(r.size(), 1u);
     ASSERT_TRUE(r[0].tend.has_value()) << "an extension always sets the end";

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "converter/archive/archive_database.h"
+#include "tests/archive/archive_test_settings.h"
 #include "tests/support/test_support.h"
 
 namespace tremcvt {
@@ -32,9 +33,7 @@ protected:
 
     bool connect()
     {
-        archive.setParameter("odbc", database->dataSource());
-        archive.setParameter("user", database->userName());
-        archive.setParameter("password", database->password());
+        archive.configure(test::archiveSettingsFor(*database));
         return archive.connect();
     }
 

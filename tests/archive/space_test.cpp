@@ -15,6 +15,7 @@
 #include "common/platform.h"
 #include "converter/writers/trz_writer.h"
 #include "converter/archive/archive_database.h"
+#include "tests/archive/archive_test_settings.h"
 #include "tests/support/test_support.h"
 
 namespace tremcvt {
@@ -48,16 +49,8 @@ protected:
         dataDir = (tempDir->path() / "data").string();
         fs::create_directories(dataDir);
         setFreeSpaceSource([](const std::string&) { return std::optional<std::uint64_t>(1024 * kMiB); });
-        archive.setParameter("odbc", database->dataSource());
-        archive.setParameter("user", database->userName());
-        archive.setParameter("password", database->password());
-        archive.setParameter("data", dataDir);
+        archive.configure(test::archiveSettingsFor(*database, dataDir));
         ASSERT_TRUE(archive.connect()) << archive.lastDiagnostics();
-        archive.station = "KAM";
-        archive.channel = "BHZ";
-        archive.locationCode = "??";
-        archive.creator = "tremcvt";
-        archive.sampleRate = 100.0;
     }
 
     void TearDown() override
@@ -89,9 +82,19 @@ protected:
 
     bool onDisk(const std::string& cpath) const { return fs::exists(fs::path(dataDir) / cpath); }
 
+    // The channel whose space is managed; its times and samples play no part.
+    ResultCode reclaim(double latestLength) { return archive.reclaimSpace(channel, latestLength).code; }
+
+    ChannelStore channel{"KAM", "BHZ", "??", "tremcvt", 0.0, 0.0, 100.0, {}, 0.0, 0.0};
     std::string dataDir;
     ArchiveDatabase archive;
 };
+
+// A minute of samples of KAM BHZ at 100 sps from start on.
+ChannelStore minuteFrom(double start, const std::vector<float>& minute)
+{
+    return ChannelStore{"KAM", "BHZ", "??", "tremcvt", start, start + 60, 100.0, minute, 0.0, 0.0};
+}
 
 TEST_P(SpaceTest, QuotaPurgesOldestFilesOfTheChannelFirst)
 {
@@ -109,7 +112,9 @@ TEST_P(SpaceTest, QuotaPurgesOldestFilesOfTheChannelFirst)
     add({"other-channel", kTenHours * 10, "2000-01-01 00:00:00", kHour, "tremcvt", 512, "BHN"});
 
     // With one more file of ten hours to come, two files must go.
-    EXPECT_EQ(archive.reclaimSpace(kTenHours), kResultOk) << archive.lastDiagnostics();
+    const SpaceReclaim purged = archive.reclaimSpace(channel, kTenHours);
+    EXPECT_EQ(purged.code, kResultOk) << archive.lastDiagnostics();
+    EXPECT_EQ(purged.purgedRows, 2);
     const std::set<std::string> expected = {"b",       "later3",        "later4",       "later5",       "later6",
                                             "later7",  "other-creator", "other-header", "other-channel"};
     EXPECT_EQ(catalogued(), expected);
@@ -117,15 +122,15 @@ TEST_P(SpaceTest, QuotaPurgesOldestFilesOfTheChannelFirst)
     for (const auto& kept : expected) EXPECT_TRUE(onDisk(kept)) << kept;
 
     // Within the quota nothing more goes.
-    EXPECT_EQ(archive.reclaimSpace(0), kResultOk);
+    EXPECT_EQ(reclaim(0), kResultOk);
     EXPECT_EQ(catalogued(), expected);
 
     // A channel whose rows sum beyond 32 bits: the huge oldest file goes,
     // and the purge stops as soon as the quota holds.
-    archive.channel = "BHN";
+    channel.channel = "BHN";
     add({"huge", 1.0e7, "1999-01-01 00:00:00", kHour, "tremcvt", 512, "BHN"});
     add({"small", 60, "2009-02-01 00:00:00", kHour, "tremcvt", 512, "BHN"});
-    EXPECT_EQ(archive.reclaimSpace(60), kResultOk) << archive.lastDiagnostics();
+    EXPECT_EQ(reclaim(60), kResultOk) << archive.lastDiagnostics();
     const auto rest = catalogued();
     EXPECT_EQ(rest.count("huge"), 0u);
     EXPECT_EQ(rest.count("other-channel"), 0u) << "the next oldest BHN file was needed too";
@@ -137,16 +142,14 @@ TEST_P(SpaceTest, MissingFileIsReportedAndItsRowDeleted)
 {
     add({"gone", 400000, "2009-01-01 00:00:00", kHour, "tremcvt", 512, "BHZ", false});
     add({"present", 60, "2009-01-02 00:00:00", kHour});
-    EXPECT_EQ(archive.reclaimSpace(0), kResultSpaceWarning);
+    EXPECT_EQ(reclaim(0), kResultSpaceWarning);
     EXPECT_EQ(catalogued(), std::set<std::string>{"present"});
     EXPECT_TRUE(onDisk("present"));
 
     // Through the store: the warning comes back after the piece is stored.
     add({"gone2", 400000, "2009-01-01 00:00:00", kHour, "tremcvt", 512, "BHZ", false});
     std::vector<float> minute(6000, 1.5f);
-    EXPECT_EQ(archive.archiveChannel(minute.data(), 6000, "KAM", "BHZ", "??", "KAM_BHZ.DAT", "tremcvt", kHour + 7200,
-                                     kHour + 7260, 100.0, 0, 0),
-              kResultSpaceWarning);
+    EXPECT_EQ(archive.archiveChannel(minuteFrom(kHour + 7200, minute)), kResultSpaceWarning);
     EXPECT_EQ(catalogued(), (std::set<std::string>{"present", "KAM/13/14092009-130000-BHZ.KAM"}));
     EXPECT_EQ(fs::file_size(fs::path(dataDir) / "KAM/13/14092009-130000-BHZ.KAM"), 512u + 4u * 6000u);
 }
@@ -166,7 +169,7 @@ TEST_P(SpaceTest, NearlyFullDiskPurgesUntilFloorIsClear)
             if (!onDisk(f)) free += 3 * kMiB;
         return std::optional<std::uint64_t>(free);
     });
-    EXPECT_EQ(archive.reclaimSpace(60), kResultOk);
+    EXPECT_EQ(reclaim(60), kResultOk);
     EXPECT_EQ(catalogued(), (std::set<std::string>{"f3", "f4"}));
     ASSERT_FALSE(askedFor.empty());
     EXPECT_EQ(askedFor.front(), dataDir);
@@ -175,7 +178,7 @@ TEST_P(SpaceTest, NearlyFullDiskPurgesUntilFloorIsClear)
     for (const std::optional<std::uint64_t> free : {std::optional<std::uint64_t>(10 * kMiB),
                                                     std::optional<std::uint64_t>()}) {
         setFreeSpaceSource([free](const std::string&) { return free; });
-        EXPECT_EQ(archive.reclaimSpace(60), kResultOk);
+        EXPECT_EQ(reclaim(60), kResultOk);
         EXPECT_EQ(catalogued(), (std::set<std::string>{"f3", "f4"}));
     }
 
@@ -185,12 +188,8 @@ TEST_P(SpaceTest, NearlyFullDiskPurgesUntilFloorIsClear)
     setFreeSpaceSource([](const std::string&) { return std::optional<std::uint64_t>(kMiB); });
     ASSERT_TRUE(database->execute("delete from FILELIST"));
     std::vector<float> minute(6000, 2.5f);
-    ASSERT_EQ(archive.archiveChannel(minute.data(), 6000, "KAM", "BHZ", "??", "p", "tremcvt", kHour, kHour + 60,
-                                     100.0, 0, 0),
-              kResultOk);
-    EXPECT_EQ(archive.archiveChannel(minute.data(), 6000, "KAM", "BHZ", "??", "p", "tremcvt", kHour + 60,
-                                     kHour + 120, 100.0, 0, 0),
-              kResultOk)
+    ASSERT_EQ(archive.archiveChannel(minuteFrom(kHour, minute)), kResultOk);
+    EXPECT_EQ(archive.archiveChannel(minuteFrom(kHour + 60, minute)), kResultOk)
         << archive.lastDiagnostics();
     const std::string second = "KAM/11/14092009-110100-BHZ.KAM";
     EXPECT_EQ(catalogued(), std::set<std::string>{second});

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+
+#include "converter/archive/catalogue_internal.h"
 
 namespace tremcvt {
 namespace {
@@ -79,6 +82,44 @@ TEST(StatementTextTest, LoadDateIsLocalTimeWithSecondResolution)
         ::unsetenv("TZ");
     }
     ::tzset();
+}
+
+TEST(StatementTextTest, FileRowInsertAppendsTendAndLocationCodeWhenWritten)
+{
+    // The four statements a new file's row may take, each printed here with
+    // one format of its own.
+    const char* const base = "insert into FILELIST(STA,TBEGIN,TQTY,SPS,GAIN,CPATH,DATATYPE,CH,CREATER,LDDATE,FOFF,"
+                             "CALIB,CALPER";
+    const char* const values = ") values('%s',%0.4f,%0.2f,%0.2f,1,'%s',3,'%s','%s',{ts '%s'},%d,%0.2f,%0.2f";
+    const SchemaNameTable names;
+    const catalogue::Piece piece{1252926000.123456, 1800.005, {}};
+    for (const bool useTend : {false, true}) {
+        for (const char* location : {"", "??"}) {
+            SCOPED_TRACE(std::string(useTend ? "TEND " : "") + "location '" + location + "'");
+            const ChannelStore store{"O'K", "BHZ", location, "tremcvt", 0.0, 0.0, 100.0, {}, 0.25, 1.5};
+            const std::string columns = std::string(base) + (useTend ? ",TEND" : "") + (*location ? ",LCODE" : "");
+            const std::string format = columns + values + (useTend ? ",%0.4f" : "") + (*location ? ",'%s'" : "") + ")";
+            char expected[1024];
+            if (useTend && *location)
+                std::snprintf(expected, sizeof expected, format.c_str(), "O''K", piece.start, piece.seconds, 100.0,
+                              "KAM/11/a.KAM", "BHZ", "tremcvt", "2009-09-14 11:00:00", 512, 0.25, 1.5,
+                              piece.start + piece.seconds, location);
+            else if (useTend)
+                std::snprintf(expected, sizeof expected, format.c_str(), "O''K", piece.start, piece.seconds, 100.0,
+                              "KAM/11/a.KAM", "BHZ", "tremcvt", "2009-09-14 11:00:00", 512, 0.25, 1.5,
+                              piece.start + piece.seconds);
+            else if (*location)
+                std::snprintf(expected, sizeof expected, format.c_str(), "O''K", piece.start, piece.seconds, 100.0,
+                              "KAM/11/a.KAM", "BHZ", "tremcvt", "2009-09-14 11:00:00", 512, 0.25, 1.5, location);
+            else
+                std::snprintf(expected, sizeof expected, format.c_str(), "O''K", piece.start, piece.seconds, 100.0,
+                              "KAM/11/a.KAM", "BHZ", "tremcvt", "2009-09-14 11:00:00", 512, 0.25, 1.5);
+            const StatementText text = catalogue::fileRowInsert(names.filelist, store, piece, "KAM/11/a.KAM",
+                                                                "2009-09-14 11:00:00", 512, useTend);
+            ASSERT_TRUE(text.fits());
+            EXPECT_EQ(text.view(), expected);
+        }
+    }
 }
 
 }  // namespace

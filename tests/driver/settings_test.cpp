@@ -173,12 +173,12 @@ TEST_F(SettingsTest, OptionsMatchIgnoringCaseOverThePrefixLength)
 
 TEST_F(SettingsTest, UseTendComesOnlyFromTremcvtIniAndIsHandedOver)
 {
-    struct Case { const char* local; const char* system; int useTend; const char* handedOver; };
+    struct Case { const char* local; const char* system; int useTend; bool handedOver; };
     const Case cases[] = {
-        {"USE_TEND=1", "", 1, "1"},
-        {"", "USE_TEND=1", 0, "0"},
-        {"USE_TEND=-2", "", -2, "1"},
-        {"USE_TEND=yes", "", 0, "0"},
+        {"USE_TEND=1", "", 1, true},
+        {"", "USE_TEND=1", 0, false},
+        {"USE_TEND=-2", "", -2, true},
+        {"USE_TEND=yes", "", 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.local) + "|" + c.system);
@@ -187,13 +187,12 @@ TEST_F(SettingsTest, UseTendComesOnlyFromTremcvtIniAndIsHandedOver)
         const SettingsResult r = gather({"KAM", "a", "password=pw"});
         ASSERT_EQ(r.status, SettingsStatus::kReady);
         EXPECT_EQ(r.settings.useTend, c.useTend);
-        const auto params = databaseParameters(r.settings);
-        const char* keys[] = {"odbc", "user", "password", "data", "use_tend"};
-        const std::string values[] = {"sys", "TRZ", "pw", native("d:/arc"), c.handedOver};
-        for (int i = 0; i < 5; ++i) {
-            EXPECT_STREQ(params[i].key, keys[i]);
-            EXPECT_EQ(params[i].value, values[i]);
-        }
+        const ArchiveSettings handed = archiveSettings(r.settings);
+        EXPECT_EQ(handed.dataSource, "sys");
+        EXPECT_EQ(handed.userName, "TRZ");
+        EXPECT_EQ(handed.password, "pw");
+        EXPECT_EQ(handed.dataDir, native("d:/arc"));
+        EXPECT_EQ(handed.useTend, c.handedOver);
     }
 }
 
