@@ -10,6 +10,7 @@ const char* const kCheckUsage =
     "Usage:\n"
     "  tremcvt_check verify       [--read-data] [SELECTION] [SETTINGS]\n"
     "  tremcvt_check availability [--format text|csv|json] [--picture FILE.svg] [SELECTION] [SETTINGS]\n"
+    "  tremcvt_check repair       [SELECTION] [SETTINGS]\n"
     "SELECTION:\n"
     "  --station STA     a station (repeatable; every station when none is given)\n"
     "  --channel CMP     a channel (repeatable; every channel when none is given)\n"
@@ -26,9 +27,13 @@ const char* const kCheckUsage =
     "  record by record, the records' order and overlaps, and leftover temporary files.\n"
     "availability lists each channel's spans, gaps and overlaps over the window and the\n"
     "  share covered; --picture draws them as an SVG timeline.\n"
-    "Exit codes: 0 consistent (gaps are not inconsistencies), 3 inconsistencies found\n"
-    "  (availability: overlaps), 1 the picture could not be written, 2 command line\n"
-    "  refused, 255 no database connection.\n";
+    "repair cuts stray samples beyond a row, rewrites a header from its row, cuts a row\n"
+    "  back to the whole samples its file holds (deletes it when the file is gone) and\n"
+    "  prints the span lost, to be converted again; with --sds it removes leftover\n"
+    "  temporary files. Orphans and overlaps are listed, never changed.\n"
+    "Exit codes: 0 consistent (gaps are not inconsistencies) or repaired, 3 inconsistencies\n"
+    "  found (availability: overlaps; repair: some left unrepaired), 1 the picture could\n"
+    "  not be written, 2 command line refused, 255 no database connection.\n";
 
 namespace {
 
@@ -59,7 +64,7 @@ ParsedCheckCommandLine parseCheckCommandLine(const std::vector<std::string>& arg
     } else if (command == "availability") {
         o.command = CheckCommand::kAvailability;
     } else if (command == "repair") {
-        return refuse("repair is not available yet");
+        o.command = CheckCommand::kRepair;
     } else {
         return refuse("unknown command '" + command + "'");
     }

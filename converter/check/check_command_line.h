@@ -18,7 +18,7 @@ inline constexpr int kCheckNoConnection = 255;
 
 extern const char* const kCheckUsage;
 
-enum class CheckCommand { kVerify, kAvailability };
+enum class CheckCommand { kVerify, kAvailability, kRepair };
 enum class ReportFormat { kText, kCsv, kJson };
 
 struct CheckOptions {

@@ -7,6 +7,7 @@
 #include "converter/check/availability.h"
 #include "converter/check/catalogue_reader.h"
 #include "converter/check/check_command_line.h"
+#include "converter/check/repair.h"
 #include "converter/check/sds_check.h"
 #include "converter/check/svg_picture.h"
 #include "converter/check/trz_check.h"
@@ -90,6 +91,7 @@ int runSds(const CheckOptions& options, std::FILE* out, std::FILE* err)
         print(err, "tremcvt_check: this build cannot read miniSEED (built without libmseed)\n");
         return kCheckRefused;
     }
+    if (options.command == CheckCommand::kRepair) return repairSdsTree(options, out, err);
     SdsScan scan = scanSdsTree(options.sds, options.selection, options.readData);
     if (options.command == CheckCommand::kAvailability) return reportAvailability(options, scan.channels, out, err);
     return reportFindings(scan.findings,
@@ -109,6 +111,7 @@ int runTrz(const CheckOptions& options, std::FILE* out, std::FILE* err)
         print(err, "tremcvt_check: " + gathered.message);
         return kCheckRefused;
     }
+    if (options.command == CheckCommand::kRepair) return repairTrzArchive(options, gathered.settings, out, err);
     const CatalogueReadResult catalogue = readCatalogue(gathered.settings);
     if (catalogue.status != CatalogueReadStatus::kRead) {
         print(err, std::string("tremcvt_check: ") +

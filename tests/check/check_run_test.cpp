@@ -4,6 +4,7 @@
 // leftover of an interrupted store.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "converter/writers/mseed_writer.h"
@@ -63,11 +65,52 @@ void patch(const fs::path& path, std::int64_t offset, const std::string& bytes)
     ASSERT_TRUE(file.good()) << path;
 }
 
+// The catalogue's samples: per station, channel and sample time (TBEGIN in
+// samples plus the index), the values every row holds there.
+using Timeline = std::map<std::tuple<std::string, std::string, std::int64_t>, std::vector<float>>;
+
+// Every file outside the archive directory (and the SQLite database) with
+// its contents.
+std::map<std::string, std::string> filesOutside(const fs::path& top, const fs::path& archive)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(top)) {
+        const fs::path& path = entry.path();
+        if (!entry.is_regular_file() || path.string().rfind(archive.string(), 0) == 0 ||
+            path.string().find(".db") != std::string::npos)
+            continue;
+        files[path.string()] = test::readFile(path);
+    }
+    return files;
+}
+
 class CheckRunTest : public test::ProgramFixture {
 protected:
     CheckRunTest() { standardStations = true; }
 
     test::ProcessResult check(const std::vector<std::string>& arguments) { return run(TREMCVT_CHECK_BINARY, arguments); }
+
+    Timeline timeline() const
+    {
+        Timeline samples;
+        const auto rows = database->query("select STA,CH,TBEGIN,TQTY,SPS,CPATH from FILELIST");
+        EXPECT_TRUE(rows.has_value());
+        for (const std::string& line : rows.value_or(std::vector<std::string>())) {
+            std::vector<std::string> field;
+            std::istringstream in(line);
+            for (std::string part; std::getline(in, part, '|');) field.push_back(part);
+            TrzHeader header;
+            std::vector<float> values;
+            EXPECT_TRUE(field.size() == 6 && readTrzFile((archiveDir / field[5]).string(), header, values)) << line;
+            if (field.size() != 6) continue;
+            const double rate = std::stod(field[4]);
+            const std::int64_t first = std::llround(std::stod(field[2]) * rate);
+            const auto count = std::min<std::int64_t>(std::llround(std::stod(field[3]) * rate),
+                                                      static_cast<std::int64_t>(values.size()));
+            for (std::int64_t i = 0; i < count; ++i) samples[{field[0], field[1], first + i}].push_back(values[i]);
+        }
+        return samples;
+    }
 
     // Verify with the given arguments: the exit status, and each expected
     // kind named exactly once by a line that starts with "<kind> <file>: "
@@ -110,6 +153,8 @@ TEST_P(CheckRunTest, DamagedArchiveNamesEachFindingOnce)
     EXPECT_NE(csv.output.find("LNG::BHN,span,2009-09-14T11:00:00,2009-09-14T11:01:00,60.0000,1200,\n"),
               std::string::npos)
         << csv.output;
+
+    const Timeline undamaged = timeline();
 
     // The damage: a file cut short, a row deleted (its file an orphan), a
     // header changed, a row overlapping another, a stray tail and a sample
@@ -161,6 +206,59 @@ TEST_P(CheckRunTest, DamagedArchiveNamesEachFindingOnce)
     for (const char* channel : {"KAM::BHZ", "KAM::BHN", "LNG::BHZ", "LNG::BHN"})
         EXPECT_NE(svg.find(std::string("data-channel=\"") + channel + "\""), std::string::npos) << channel;
     EXPECT_NE(svg.find("<rect class=\"overlap\""), std::string::npos);
+
+    // More damage for the repair: a file deleted, a file cut inside a sample
+    // (its header changed too), a header changed alone.
+    fs::remove(archiveDir / "KAM/11/14092009-110000-BHN.KAM");
+    fs::resize_file(archiveDir / "LNG/11/14092009-110000-BHZ.LNG", 512 + 4 * 1000 + 2);
+    patch(archiveDir / "KAM/11/14092009-113000-BHZ.KAM",
+          std::string(formatTrzHeader(kHour, 60, 100, "KAM", "BHZ").text()).find("SpS=") + 4, "7");
+    const std::map<std::string, std::string> outside = filesOutside(tempDir->path(), archiveDir);
+
+    // Each damage a repair may settle, and the two it leaves.
+    const std::vector<std::array<std::string, 3>> repaired = {
+        {"lost", "KAM/11/14092009-110000-BHZ.KAM", "2009-09-14T11:01:59 to 2009-09-14T11:02:00 (convert again)"},
+        {"lost", "KAM/11/14092009-110000-BHN.KAM", "2009-09-14T11:00:00 to 2009-09-14T11:02:00, the file is missing"},
+        {"lost", "LNG/11/14092009-110000-BHZ.LNG", "2009-09-14T11:00:50 to 2009-09-14T11:01:00 (convert again)"},
+        {"cut", "LNG/11/14092009-110000-BHN.LNG", "the stray bytes beyond the 1200 samples of its row removed"},
+        {"rewritten", "KAM/11/14092009-113000-BHZ.KAM", "the header rewritten from its row"},
+        {"orphan", "KAM/11/14092009-113000-BHN.KAM", "no catalogue row names this file"},
+        {"overlap", "KAM/11/14092009-113030-BHZ.KAM", "overlap 00:00:30 of KAM/11/14092009-113000-BHZ.KAM"},
+    };
+    const test::ProcessResult first = check({"repair"});
+    EXPECT_EQ(first.exitStatus, 3) << first.output << first.errorOutput;
+    Report report = reportOf(first.output);
+    EXPECT_EQ(report.findings, repaired.size()) << first.output;
+    for (const auto& [kind, file, detail] : repaired) {
+        const std::string start = kind + " " + file + ": ";
+        EXPECT_EQ(std::count_if(report.byKind[kind].begin(), report.byKind[kind].end(),
+                                [&](const std::string& line) {
+                                    return line.rfind(start, 0) == 0 && line.find(detail) != std::string::npos;
+                                }),
+                  1)
+            << start << detail << "\n" << first.output;
+    }
+    EXPECT_EQ(report.summary.rfind("Summary: 5 repaired, 2 left unrepaired (1 orphan, 1 overlap)", 0), 0u)
+        << report.summary;
+    expectFindings({"verify"}, {structural[1], structural[3]}, "after the repair");
+    const test::ProcessResult second = check({"repair"});
+    EXPECT_EQ(second.exitStatus, 3) << second.output;
+    EXPECT_EQ(second.output.find("lost "), std::string::npos) << second.output;
+    EXPECT_NE(second.output.find("Summary: 0 repaired, 2 left unrepaired"), std::string::npos) << second.output;
+    EXPECT_EQ(filesOutside(tempDir->path(), archiveDir), outside);
+
+    // The samples are the undamaged ones but for what was really lost (and
+    // the overlapping row the damage added).
+    Timeline expected = undamaged;
+    const auto drop = [&expected](const char* station, const char* channel, std::int64_t from, std::int64_t to) {
+        for (std::int64_t t = from; t < to; ++t) ASSERT_EQ(expected.erase({station, channel, t}), 1u) << t;
+    };
+    drop("KAM", "BHZ", kHour * 100 + 11900, kHour * 100 + 12000);
+    drop("KAM", "BHN", kHour * 100, kHour * 100 + 12000);
+    drop("KAM", "BHN", (kHour + 1800) * 100, (kHour + 1860) * 100);
+    drop("LNG", "BHZ", kHour * 20 + 1000, kHour * 20 + 1200);
+    for (std::int64_t t = (kHour + 1830) * 100; t < (kHour + 1860) * 100; ++t) expected[{"KAM", "BHZ", t}].push_back(1.0f);
+    EXPECT_TRUE(timeline() == expected);
 }
 
 TEST_P(CheckRunTest, RefusedCommandLinesAndMissingDataSource)
@@ -173,7 +271,8 @@ TEST_P(CheckRunTest, RefusedCommandLinesAndMissingDataSource)
     const Case cases[] = {
         {{"verify", "odbc=NO_SUCH_SOURCE"}, 255, "no connection to the data source NO_SUCH_SOURCE"},
         {{"verify", "--format", "csv"}, 2, "--format belongs to availability"},
-        {{"repair"}, 2, "repair is not available yet"},
+        {{"repair", "--read-data"}, 2, "--read-data belongs to verify"},
+        {{"repair", "odbc=NO_SUCH_SOURCE"}, 255, "no connection to the data source"},
         {{"availability", "--picture", "/no/such/dir/a.svg"}, 1, "cannot be written"},
     };
     for (const Case& c : cases) {
@@ -234,6 +333,19 @@ TEST(CheckSdsRun, CorruptRecordAndLeftoverOfAnInterruptedStore)
     // Selecting the other channel leaves both out.
     result = check({"verify", "--sds", root.string(), "--channel", "BHN"});
     EXPECT_EQ(result.exitStatus, 0) << result.output;
+
+    // Repair removes the leftover, once; the corrupt record stays listed.
+    const std::string dayFile = test::readFile(fs::path(directory) / name);
+    for (const char* removed : {"removed 2009/XX/KAM/BHZ.D/.", ""}) {
+        result = check({"repair", "--sds", root.string()});
+        EXPECT_EQ(result.exitStatus, 3) << result.output << result.errorOutput;
+        report = reportOf(result.output);
+        EXPECT_EQ(report.findings, *removed ? 2u : 1u) << result.output;
+        EXPECT_EQ(report.byKind["record"].size(), 1u) << result.output;
+        EXPECT_EQ(report.byKind["removed"].size(), *removed ? 1u : 0u) << result.output;
+        EXPECT_FALSE(fs::exists(fs::path(directory) / ("." + name + ".tmp")));
+    }
+    EXPECT_EQ(test::readFile(fs::path(directory) / name), dayFile);
 }
 #endif
 
