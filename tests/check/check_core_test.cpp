@@ -359,7 +359,7 @@ TEST(CheckCommandLine, RefusalsAndSelections)
     const std::vector<std::vector<std::string>> refused = {
         {},
         {"scrub"},
-        {"repair"},
+        {"repair", "--picture", "a.svg"},
         {"verify", "--format", "csv"},
         {"availability", "--read-data"},
         {"availability", "--format", "xml"},
