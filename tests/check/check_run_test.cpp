@@ -261,6 +261,36 @@ TEST_P(CheckRunTest, DamagedArchiveNamesEachFindingOnce)
     EXPECT_TRUE(timeline() == expected);
 }
 
+// A repair ended at any file call or statement (as a kill or a power cut
+// ends it) is finished by the next one: each file is changed before its row.
+TEST_P(CheckRunTest, InterruptedRepairIsFinishedByTheNext)
+{
+    convertCleanly("KAM", writeRecording("k1", kHour, 60, 100), "KAM 11:00");
+    Timeline expected = timeline();
+    fs::resize_file(archiveDir / "KAM/11/14092009-110000-BHZ.KAM", 512 + 4 * 3000 + 1);
+    fs::remove(archiveDir / "KAM/11/14092009-110000-BHN.KAM");
+    for (std::int64_t t = 0; t < 6000; ++t) {
+        if (t >= 3000) expected.erase({"KAM", "BHZ", kHour * 100 + t});
+        expected.erase({"KAM", "BHN", kHour * 100 + t});
+    }
+
+    int crashes = 0;
+    test::ProcessResult result;
+    for (int at = 1; at < 300; ++at) {
+        result = run(TREMCVT_CHECK_BINARY, {"repair"},
+                     {{"TREMCVT_FAULT_AT", std::to_string(at)}, {"TREMCVT_FAULT_ACTION", "crash"}});
+        if (result.exited) break;
+        ++crashes;
+    }
+    EXPECT_GT(crashes, 3);
+    EXPECT_TRUE(result.exited && result.exitStatus == 0) << result.output << result.errorOutput;
+    expectFindings({"verify"}, {}, "after the interrupted repairs");
+    const test::ProcessResult again = check({"repair"});
+    EXPECT_EQ(again.exitStatus, 0);
+    EXPECT_EQ(again.output.rfind("Summary: nothing to repair, 1 catalogue rows", 0), 0u) << again.output;
+    EXPECT_TRUE(timeline() == expected);
+}
+
 TEST_P(CheckRunTest, RefusedCommandLinesAndMissingDataSource)
 {
     struct Case {
