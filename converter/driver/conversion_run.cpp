@@ -211,6 +211,7 @@ ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatab
             }
         }
         reader.close();
+        finishChannels(table);
 
         const std::vector<std::string> dataFileNames = completeChannels(table, settings);
         if (settings.mseedOutput)

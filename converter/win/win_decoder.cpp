@@ -149,6 +149,16 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
         } else {
             record->endTime += 1.0;
         }
+        // A block that follows its channel's last one at the same rate
+        // extends that run; any other starts a new run, which
+        // finishChannels puts in its place.
+        const auto sps = static_cast<std::int32_t>(n);
+        std::vector<TraceSegment>& runs = record->segments;
+        if (runs.empty() || runs.back().endTime() != blockTime || runs.back().sps != sps) {
+            runs.push_back({blockTime, sps, record->samples.size(), 0, 0});
+        }
+        runs.back().sampleCount += n;
+        runs.back().seconds += 1;
 
         if (n > 0) {
             float* out = table.appendSamples(*record, n);
