@@ -65,7 +65,8 @@ void reorder(ChannelTrace& trace)
                               std::equal(old.begin() + static_cast<std::ptrdiff_t>(block.firstSample),
                                          old.begin() + static_cast<std::ptrdiff_t>(block.firstSample + block.sps),
                                          old.begin() + static_cast<std::ptrdiff_t>(kept->firstSample));
-            trace.irregularities.push_back({IrregularityKind::RepeatedSecond, block.time, block.time + 1.0, 0, 0, !same});
+            trace.irregularities.push_back(
+                {IrregularityKind::RepeatedSecond, block.time, block.time + 1.0, 0, 0, !same});
             continue;
         }
         kept = &block;
@@ -100,7 +101,13 @@ void joinAdjacentRuns(std::vector<TraceSegment>& runs)
 
 void finishChannel(ChannelTrace& trace)
 {
-    if (trace.segments.empty()) return;
+    if (trace.segments.empty()) {
+        // A trace made without the decoder (by a test or a benchmark): all
+        // its samples are one segment from its start at its rate.
+        if (trace.endTime <= trace.startTime) return;
+        trace.segments.push_back({trace.startTime, trace.sps, 0, trace.samples.size(),
+                                  static_cast<std::int32_t>(trace.endTime - trace.startTime)});
+    }
     if (!inTimeOrder(trace.segments)) reorder(trace);
     joinAdjacentRuns(trace.segments);
 

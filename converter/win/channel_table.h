@@ -80,6 +80,8 @@ public:
     // The first record of that channel number, or nullptr.
     ChannelTrace* find(std::uint16_t channelId);
     const ChannelTrace* find(std::uint16_t channelId) const;
+    // The index of the first record of that channel number, or size().
+    std::size_t indexOf(std::uint16_t channelId) const;
     ChannelTrace& append(ChannelTrace record);
     void clear() { records_.clear(); }
 

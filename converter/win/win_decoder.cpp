@@ -117,6 +117,7 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
                          fromBcd(body[3]), fromBcd(body[4]), static_cast<float>(fromBcd(body[5])));
 
     std::size_t pos = kTimeBytes;
+    std::size_t next = 0;
     while (pos < length) {
         const std::uint8_t* block = body + pos;
         const std::size_t left = length - pos;
@@ -137,18 +138,21 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
         const std::uint8_t* first = block + headerBytes;
         const std::uint8_t* data = first + kFirstSampleBytes;
 
-        ChannelTrace* record = table.find(channelId);
-        if (record == nullptr) {
+        // Channels keep their order from one second block to the next, so
+        // the record after the previous channel block's is tried first.
+        std::size_t index = next < table.size() && table[next].channelId == channelId ? next : table.indexOf(channelId);
+        if (index == table.size()) {
             ChannelTrace fresh;
             fresh.sps = static_cast<std::int32_t>(n);
             fresh.firstSizeCode = sizeCode;
             fresh.channelId = channelId;
             fresh.startTime = blockTime;
-            fresh.endTime = blockTime + 1.0;
-            record = &table.append(std::move(fresh));
-        } else {
-            record->endTime += 1.0;
+            fresh.endTime = blockTime;
+            table.append(std::move(fresh));
         }
+        next = index + 1;
+        ChannelTrace* record = &table[index];
+        record->endTime += 1.0;
         // A block that follows its channel's last one at the same rate
         // extends that run; any other starts a new run, which
         // finishChannels puts in its place.
@@ -157,8 +161,9 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
         if (runs.empty() || runs.back().endTime() != blockTime || runs.back().sps != sps) {
             runs.push_back({blockTime, sps, record->samples.size(), 0, 0});
         }
-        runs.back().sampleCount += n;
-        runs.back().seconds += 1;
+        TraceSegment& run = runs.back();
+        run.sampleCount += n;
+        run.seconds += 1;
 
         if (n > 0) {
             float* out = table.appendSamples(*record, n);

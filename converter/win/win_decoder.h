@@ -44,7 +44,9 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
 // whose blocks came in time order without repeats are not touched (a
 // regular file costs a pass over its segments only); the others are copied
 // once into their new order. sps and firstSizeCode keep the values of the
-// channel's first block in the file. Calling it again changes nothing.
+// channel's first block in the file. Calling it again changes nothing. A
+// trace put together without the decoder (no segments, endTime after
+// startTime) is given one segment of all its samples.
 void finishChannels(ChannelTable& table);
 
 }  // namespace tremcvt

@@ -278,6 +278,16 @@ TEST(WinSegments, LeavesARegularFileAsItsBlocksInFileOrder)
                                                                std::size_t(after.sps) * std::size_t(seconds),
                                                                seconds}}));
     }
+    // A trace put together without the decoder becomes one segment.
+    ChannelTable made;
+    ChannelTrace trace;
+    trace.sps = 2;
+    trace.samples = {1, 2, 3, 4, 5, 6};
+    trace.startTime = t0;
+    trace.endTime = t0 + 3;
+    made.append(trace);
+    finishChannels(made);
+    EXPECT_EQ(made[0].segments, (std::vector<TraceSegment>{{t0, 2, 0, 6, 3}}));
 }
 
 TEST(WinSegments, DropsTheLaterCopyOfAChannelTwiceInOneSecondBlock)
