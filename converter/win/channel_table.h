@@ -51,7 +51,8 @@ struct ChannelTrace {
     double startTime = 0.0;          // seconds since 1970 of the first segment
     // With one segment: startTime plus its seconds, one per channel block.
     // With several: the end of the last one, so endTime - startTime is the
-    // span the channel covers, gaps included.
+    // span the channel covers, gaps included. (While blocks are still being
+    // decoded: the first block's time plus the channel blocks so far.)
     double endTime = 0.0;
     FixedText<8> component;          // set from the station list
     FixedText<12> station;           // set from the command line

@@ -140,7 +140,8 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
 
         // Channels keep their order from one second block to the next, so
         // the record after the previous channel block's is tried first.
-        std::size_t index = next < table.size() && table[next].channelId == channelId ? next : table.indexOf(channelId);
+        const std::size_t index =
+            next < table.size() && table[next].channelId == channelId ? next : table.indexOf(channelId);
         if (index == table.size()) {
             ChannelTrace fresh;
             fresh.sps = static_cast<std::int32_t>(n);
