@@ -154,18 +154,6 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
         next = index + 1;
         ChannelTrace* record = &table[index];
         record->endTime += 1.0;
-        // A block that follows its channel's last one at the same rate
-        // extends that run; any other starts a new run, which
-        // finishChannels puts in its place.
-        const auto sps = static_cast<std::int32_t>(n);
-        std::vector<TraceSegment>& runs = record->segments;
-        if (runs.empty() || runs.back().endTime() != blockTime || runs.back().sps != sps) {
-            runs.push_back({blockTime, sps, record->samples.size(), 0, 0});
-        }
-        TraceSegment& run = runs.back();
-        run.sampleCount += n;
-        run.seconds += 1;
-
         if (n > 0) {
             float* out = table.appendSamples(*record, n);
             const std::uint32_t acc = readU32(first);
@@ -181,6 +169,22 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
                 }
             }
         }
+
+        // A block that follows its channel's last one at the same rate
+        // extends that run; any other starts a new run, which
+        // finishChannels puts in its place. (Done after the samples, so that
+        // a new channel's small run list is allocated after its sample
+        // buffer: in that order a regular minute file decodes measurably
+        // faster.)
+        const auto sps = static_cast<std::int32_t>(n);
+        std::vector<TraceSegment>& runs = record->segments;
+        if (runs.empty() || runs.back().endTime() != blockTime || runs.back().sps != sps) {
+            runs.push_back({blockTime, sps, record->samples.size() - n, 0, 0});
+        }
+        TraceSegment& run = runs.back();
+        run.sampleCount += n;
+        run.seconds += 1;
+
         pos += headerBytes + kFirstSampleBytes + trailing;
     }
 }
