@@ -187,6 +187,7 @@ ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatab
             }
         }
         reader.close();
+        finishChannels(table);
 
         completeChannels(table, settings);
         const std::unique_ptr<ChannelOutput> output = makeOutput(settings, database);
