@@ -91,7 +91,7 @@ TEST(MseedReference, DayFilesAreTheReferenceBytesAndReadBackAsTheirSamples)
         SCOPED_TRACE(c.name);
         TempDir dir;
         for (const ChannelTrace& t : c.stores) {
-            const MseedStoreResult stored = storeMseedChannel(t, dir.path().string(), "XX");
+            const OutputResult stored = storeMseedChannel(t, dir.path().string(), "XX");
             ASSERT_EQ(stored.code, kResultOk) << stored.reason;
         }
         for (const DayFile& f : c.files) {
