@@ -1,9 +1,11 @@
 // Decoding throughput of WIN second blocks, in samples per second: blocks of
-// 100-sample channel blocks of one difference width, and a whole 60-minute
-// file of 18 channels at 100 samples per second.
+// 100-sample channel blocks of one difference width, a whole 60-minute file
+// of 18 channels at 100 samples per second, and minute files with and
+// without irregular seconds.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "converter/win/channel_table.h"
@@ -54,21 +56,41 @@ std::vector<std::uint8_t> secondBody(int sizeCode)
 // decodeHourFile/fresh shows the cost of a run that starts from nothing.
 void reuse(tremcvt::ChannelTable& table)
 {
-    for (auto& trace : table) trace.samples.clear();
+    for (auto& trace : table) {
+        trace.samples.clear();
+        trace.segments.clear();
+    }
+}
+
+std::uint8_t bcd(int value) { return static_cast<std::uint8_t>(((value / 10) << 4) | (value % 10)); }
+
+// Gives the body the time of the k-th second of its hour, so that the
+// blocks of a round follow each other as in a regular file.
+void setSecondOfHour(std::vector<std::uint8_t>& body, int k)
+{
+    body[4] = bcd(k / 60);
+    body[5] = bcd(k % 60);
 }
 
 void decodeWidth(benchmark::State& state)
 {
     const int sizeCode = static_cast<int>(state.range(0));
-    const std::vector<std::uint8_t> body = secondBody(sizeCode);
+    std::vector<std::uint8_t> body = secondBody(sizeCode);
     tremcvt::ChannelTable table;
     table.setSizeHint(kFileSeconds, std::size_t{2} * kFileSeconds * (body.size() + 4));
-    for (int s = 0; s < kFileSeconds; ++s) tremcvt::decodeSecondBlock(body.data(), body.size(), table);
-    reuse(table);
-    long blocks = 0;
-    for (auto _ : state) {
+    for (int s = 0; s < kFileSeconds; ++s) {
+        setSecondOfHour(body, s);
         tremcvt::decodeSecondBlock(body.data(), body.size(), table);
-        if (++blocks % kFileSeconds == 0) reuse(table);
+    }
+    reuse(table);
+    int second = 0;
+    for (auto _ : state) {
+        setSecondOfHour(body, second);
+        tremcvt::decodeSecondBlock(body.data(), body.size(), table);
+        if (++second == kFileSeconds) {
+            second = 0;
+            reuse(table);
+        }
     }
     benchmark::DoNotOptimize(table.size());
     state.counters["samples/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kChannels * kSps,
@@ -77,13 +99,22 @@ void decodeWidth(benchmark::State& state)
 }
 BENCHMARK(decodeWidth)->ArgName("sizeCode")->Arg(0)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMicrosecond);
 
-std::vector<std::uint8_t> hourFile()
+// The seconds of a file, in file order, as offsets from its start.
+std::vector<int> regularSeconds(int count)
+{
+    std::vector<int> offsets(static_cast<std::size_t>(count));
+    for (int s = 0; s < count; ++s) offsets[static_cast<std::size_t>(s)] = s;
+    return offsets;
+}
+
+std::vector<std::uint8_t> winFile(const std::vector<int>& offsets)
 {
     std::vector<std::uint8_t> file;
     tremcvt::WinSecond second;
     second.channels.resize(kChannels);
     const std::int64_t start = 1267581600;  // 2010-03-03 02:00:00
-    for (int s = 0; s < kFileSeconds; ++s) {
+    for (const int offset : offsets) {
+        const std::int64_t s = offset;
         tremcvt::setSecondTime(second, static_cast<double>(start + s));
         for (int c = 0; c < kChannels; ++c) {
             second.channels[c].channelId = static_cast<std::uint16_t>(0xA100 + c);
@@ -93,6 +124,8 @@ std::vector<std::uint8_t> hourFile()
     }
     return file;
 }
+
+std::vector<std::uint8_t> hourFile() { return winFile(regularSeconds(kFileSeconds)); }
 
 std::size_t decodeFile(const std::vector<std::uint8_t>& file, tremcvt::ChannelTable& table, bool hinted)
 {
@@ -107,6 +140,7 @@ std::size_t decodeFile(const std::vector<std::uint8_t>& file, tremcvt::ChannelTa
         tremcvt::decodeSecondBlock(file.data() + pos + 4, length - 4, table);
         pos += length;
     }
+    tremcvt::finishChannels(table);
     return table.size();
 }
 
@@ -134,5 +168,29 @@ void decodeHourFile(benchmark::State& state)
     state.counters["fileMiB"] = static_cast<double>(file.size()) / (1 << 20);
 }
 BENCHMARK(decodeHourFile)->ArgName("mode")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// A minute file into a fresh table sized from its first block, as a
+// conversion run does. irregular 0: a regular minute; 1: the same minute with
+// a late block of the previous minute first, second 30 missing, second 12
+// twice and seconds 40 and 41 swapped, so that every channel is reordered.
+void decodeMinuteFile(benchmark::State& state)
+{
+    std::vector<int> offsets = regularSeconds(60);
+    if (state.range(0) != 0) {
+        offsets.erase(offsets.begin() + 30);
+        offsets.insert(offsets.begin() + 13, 12);
+        std::swap(offsets[40], offsets[41]);
+        offsets.insert(offsets.begin(), -10);
+    }
+    const std::vector<std::uint8_t> file = winFile(offsets);
+    for (auto _ : state) {
+        tremcvt::ChannelTable table;
+        benchmark::DoNotOptimize(decodeFile(file, table, true));
+    }
+    state.counters["samples/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kChannels * kSps * static_cast<double>(offsets.size()),
+        benchmark::Counter::kIsRate);
+}
+BENCHMARK(decodeMinuteFile)->ArgName("irregular")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

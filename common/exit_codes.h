@@ -13,19 +13,22 @@ inline constexpr int kExitException = -3;
 inline constexpr int kExitArgumentTooLong = -4;
 // A run asking for miniSEED output ("mseed=") from a build without it.
 inline constexpr int kExitMseedUnavailable = -5;
+// A complete run in which the output could not store a channel: a loss is
+// never reported as a problem count.
+inline constexpr int kExitChannelsNotStored = -6;
 // The lowest of the codes above.
-inline constexpr int kLowestExitCode = kExitMseedUnavailable;
+inline constexpr int kLowestExitCode = kExitChannelsNotStored;
 
 // The largest problem count a POSIX exit status carries: an 8-bit status must
-// never wrap a count to 0 or into -1 ... -5 (255 ... 251).
-inline constexpr int kMaxPosixProblemCount = 250;
+// never wrap a count to 0 or into -1 ... -6 (255 ... 250).
+inline constexpr int kMaxPosixProblemCount = 249;
 
 // The exit code as a process exit status of this platform: unchanged on
 // Windows; elsewhere problem counts are clamped to kMaxPosixProblemCount.
 int processExitStatus(int exitCode);
 
 // The exit code that a process exit status stands for: unchanged on Windows;
-// elsewhere the statuses 251 ... 255 are the codes -5 ... -1.
+// elsewhere the statuses 250 ... 255 are the codes -6 ... -1.
 int exitCodeFromStatus(int status);
 
 }  // namespace tremcvt

@@ -1,7 +1,14 @@
 // windump: decodes WIN files with the converter's decoder and prints one line
-// per channel, in the order the channels first occur in the file:
-//   channel=a100 start=2010-03-03T02:00:00 end=2010-03-03T02:01:00 sps=100 samples=6000 sum=-65975266
-// With --samples every sample follows its channel's line, one per line.
+// per segment of each channel (a run of consecutive seconds at one rate), in
+// the order the channels first occur in the file and each channel's segments
+// in time order, with a line for each gap between them:
+//   channel=a100 start=2010-03-03T02:00:00 end=2010-03-03T02:00:30 sps=100 samples=3000 sum=-31975266
+//   gap channel=a100 from=2010-03-03T02:00:30 to=2010-03-03T02:00:31 seconds=1
+//   channel=a100 start=2010-03-03T02:00:31 end=2010-03-03T02:01:00 sps=100 samples=2900 sum=-32975266
+// A regular file gives one line per channel. With --samples every sample
+// follows its segment's line, one per line. Each channel's irregularities
+// (gaps, repeated seconds, out-of-order blocks, rate changes) are also told
+// on standard error.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -9,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/calendar/calendar.h"
 #include "converter/win/channel_table.h"
+#include "converter/win/irregularity_text.h"
 #include "converter/win/win_decoder.h"
 #include "converter/win/win_reader.h"
 
@@ -23,18 +30,13 @@ constexpr int kExitUsage = 2;
 const char kUsage[] =
     "Usage: windump [--samples] WINFILE...\n"
     "Decodes WIN files and prints, for each file, a line file=<path> and one line\n"
-    "per channel with its start and end time, samples per second, sample count and\n"
-    "sum of samples. --samples also prints every sample after its channel's line.\n";
+    "per segment of each channel (consecutive seconds at one rate) with its start\n"
+    "and end time, samples per second, sample count and sum of samples; a line\n"
+    "'gap channel=...' tells where a channel has no data between two segments.\n"
+    "--samples also prints every sample after its segment's line. Gaps, repeated\n"
+    "seconds, out-of-order blocks and rate changes are told on standard error.\n";
 
-std::string calendarText(double seconds)
-{
-    tremcvt::CivilTime civil;
-    if (!tremcvt::civilFromSeconds(seconds, civil)) return "?";
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", civil.year, civil.month, civil.day,
-                  civil.hour, civil.minute, static_cast<int>(civil.second));
-    return text;
-}
+using tremcvt::calendarText;
 
 // Decodes the whole file into table; false when it cannot be opened.
 bool decodeFile(const std::string& path, tremcvt::ChannelTable& table, bool& truncated)
@@ -57,19 +59,43 @@ bool decodeFile(const std::string& path, tremcvt::ChannelTable& table, bool& tru
             break;
         }
     }
+    tremcvt::finishChannels(table);
     return true;
 }
 
 void printTable(const tremcvt::ChannelTable& table, bool withSamples)
 {
     for (const tremcvt::ChannelTrace& trace : table) {
-        double sum = 0.0;
-        for (float sample : trace.samples) sum += sample;
-        std::printf("channel=%04x start=%s end=%s sps=%d samples=%d sum=%.0f\n", trace.channelId,
-                    calendarText(trace.startTime).c_str(), calendarText(trace.endTime).c_str(), trace.sps,
-                    trace.sampleCount(), sum);
-        if (withSamples) {
-            for (float sample : trace.samples) std::printf("%.0f\n", sample);
+        const tremcvt::TraceSegment* before = nullptr;
+        for (const tremcvt::TraceSegment& segment : trace.segments) {
+            if (before != nullptr && segment.startTime > before->endTime()) {
+                std::printf("gap channel=%04x from=%s to=%s seconds=%.0f\n", trace.channelId,
+                            calendarText(before->endTime()).c_str(), calendarText(segment.startTime).c_str(),
+                            segment.startTime - before->endTime());
+            }
+            before = &segment;
+            const auto first = trace.samples.begin() + static_cast<std::ptrdiff_t>(segment.firstSample);
+            const auto last = first + static_cast<std::ptrdiff_t>(segment.sampleCount);
+            double sum = 0.0;
+            for (auto sample = first; sample != last; ++sample) sum += *sample;
+            std::printf("channel=%04x start=%s end=%s sps=%d samples=%zu sum=%.0f\n", trace.channelId,
+                        calendarText(segment.startTime).c_str(), calendarText(segment.endTime()).c_str(),
+                        segment.sps, segment.sampleCount, sum);
+            if (withSamples) {
+                for (auto sample = first; sample != last; ++sample) std::printf("%.0f\n", *sample);
+            }
+        }
+    }
+}
+
+// The irregularities of every channel, on standard error.
+void reportIrregularities(const std::string& path, const tremcvt::ChannelTable& table)
+{
+    for (const tremcvt::ChannelTrace& trace : table) {
+        char name[8];
+        std::snprintf(name, sizeof name, "%04x", trace.channelId);
+        for (const std::string& line : tremcvt::describeIrregularities(name, trace.irregularities)) {
+            std::fprintf(stderr, "windump: %s: %s\n", path.c_str(), line.c_str());
         }
     }
 }
@@ -108,6 +134,8 @@ int main(int argc, char** argv)
         }
         std::printf("file=%s\n", path.c_str());
         printTable(table, withSamples);
+        std::fflush(stdout);
+        reportIrregularities(path, table);
         if (truncated) {
             std::fflush(stdout);
             std::fprintf(stderr, "windump: %s ends inside a block; the blocks before it are shown\n",

@@ -20,8 +20,9 @@ struct RunResult {
 };
 
 // Whether a converter that ended by itself with this process exit status
-// failed: a failed connection, an unopened WIN file, an exception or a
-// refused setting (-1 ... -4; 255 ... 252 on POSIX). 0 and the problem
+// failed: a failed connection, an unopened WIN file, an exception, a
+// refused setting, a build without miniSEED or a channel the output could
+// not store (-1 ... -6; 255 ... 250 on POSIX). 0 and the problem
 // counts of the channel checks are runs that converted their file.
 bool isFailedConverterExit(int exitStatus);
 

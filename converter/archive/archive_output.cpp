@@ -27,7 +27,22 @@ std::string nameRefusal(const ChannelTrace& trace)
 
 OutputResults ArchiveOutput::store(const ChannelTrace& trace)
 {
+    // Each segment goes through the catalogue on its own: one after a gap
+    // continues no file across the gap, it starts one named by its start.
     OutputResults results;
+    for (const TraceSegment& segment : segmentsOf(trace)) storeSegment(trace, segment, results);
+    // The channel counts once however many of its segments failed.
+    bool counted = false;
+    for (OutputResult& result : results) {
+        if (result.unstoredChannels == 0) continue;
+        result.unstoredChannels = counted ? 0 : 1;
+        counted = true;
+    }
+    return results;
+}
+
+void ArchiveOutput::storeSegment(const ChannelTrace& trace, const TraceSegment& segment, OutputResults& results)
+{
     // A failure line with the database's reasons, which are cleared for the
     // next operation.
     auto report = [&](const char* what, ResultCode code, const std::string& archivePath, bool warning) {
@@ -46,7 +61,7 @@ OutputResults ArchiveOutput::store(const ChannelTrace& trace)
     // The same naming rule as the archive writer, so that the removal finds
     // the file that an earlier conversion of this start wrote.
     const std::string archivePath =
-        trzFilePath(database_.dataDir(), trace.station.view(), trace.component.view(), trace.startTime);
+        trzFilePath(database_.dataDir(), trace.station.view(), trace.component.view(), segment.startTime);
     if (archivePath.empty()) {
         // This channel fails alone; the others of the file are stored.
         OutputResult refused;
@@ -55,7 +70,7 @@ OutputResults ArchiveOutput::store(const ChannelTrace& trace)
         refused.reason = nameRefusal(trace);
         refused.unstoredChannels = 1;
         results.push_back(std::move(refused));
-        return results;
+        return;
     }
 
     ChannelStore channel;
@@ -63,10 +78,10 @@ OutputResults ArchiveOutput::store(const ChannelTrace& trace)
     channel.channel = trace.component.str();
     channel.locationCode = kLocationCode;
     channel.creator = kCreatorName;
-    channel.startTime = trace.startTime;
-    channel.endTime = trace.endTime;
-    channel.sampleRate = static_cast<double>(trace.sps);
-    channel.samples = std::span<const float>(trace.samples);
+    channel.startTime = segment.startTime;
+    channel.endTime = segment.endTime();
+    channel.sampleRate = static_cast<double>(segment.sps);
+    channel.samples = std::span<const float>(trace.samples).subspan(segment.firstSample, segment.sampleCount);
 
     // Data that an earlier conversion already put into one archive file is
     // replaced there in place: removing that file would lose every later
@@ -77,14 +92,13 @@ OutputResults ArchiveOutput::store(const ChannelTrace& trace)
     if (result != kResultOk) {
         report("Delete error", result, archivePath, true);
     } else if (replaced) {
-        return results;
+        return;
     } else {
         result = database_.removeArchivedFile(channel, archivePath);
         if (result != kResultOk) report("Delete error", result, archivePath, true);
     }
     result = database_.archiveChannel(channel);
     if (result != kResultOk) report("DB write error", result, archivePath, false);
-    return results;
 }
 
 }  // namespace tremcvt

@@ -1,8 +1,8 @@
-// The TRZ archive output of a run: every channel into TRZ archive files
-// catalogued in FILELIST. An earlier conversion of the same data is replaced
-// in place where it lies wholly within one archive file; otherwise the file
-// an earlier conversion of this start wrote is removed and the channel is
-// archived afresh.
+// The TRZ archive output of a run: every segment of every channel into TRZ
+// archive files catalogued in FILELIST, each segment on its own. An earlier
+// conversion of the same data is replaced in place where it lies wholly
+// within one archive file; otherwise the file an earlier conversion of this
+// start wrote is removed and the segment is archived afresh.
 #pragma once
 
 #include "converter/archive/archive_database.h"
@@ -31,6 +31,9 @@ public:
     OutputResults finish() override { return {}; }
 
 private:
+    // One segment through the catalogue, its failures added to results.
+    void storeSegment(const ChannelTrace& trace, const TraceSegment& segment, OutputResults& results);
+
     ArchiveDatabase& database_;
 };
 

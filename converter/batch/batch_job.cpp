@@ -313,6 +313,7 @@ FilesDone convertFiles(const FilePlan& plan, const BatchOptions& options, const 
         }
         showReport(conversion.report, options.fullReports, merger, direct, err);
         summary.channelProblems += conversion.outcome.problemCount;
+        summary.irregularChannels += conversion.outcome.irregularChannels;
         const ConversionClass kind = classifyConversion(conversion.outcome);
         countFile(summary, kind, path);
         if (kind != ConversionClass::kConverted && options.stopOnError) break;
@@ -344,7 +345,8 @@ std::string formatBatchSummary(const BatchSummary& s)
     if (s.leftUndone > 0) out << s.leftUndone << " left undone, ";
     char wall[32];
     std::snprintf(wall, sizeof wall, "%.1f", s.wallSeconds);
-    out << s.channelProblems << " channel problems, " << s.reconnections << " reconnections, wall " << wall
+    out << s.channelProblems << " channel problems, " << s.irregularChannels << " irregular channels, "
+        << s.reconnections << " reconnections, wall " << wall
         << " s\n";
     for (const std::string& minute : s.missing) out << "Missing: " << minute << "\n";
     for (const std::string& file : s.failed) out << "Failed: " << file << "\n";

@@ -27,6 +27,7 @@ struct BatchSummary {
     std::vector<std::string> failed;   // "<path> (<why>)"
     int leftUndone = 0;                // not tried: the batch stopped before them
     int channelProblems = 0;           // what the first-second checks reported
+    int irregularChannels = 0;         // channels with gaps, repeats, late blocks or rate changes
     int reconnections = 0;
     double wallSeconds = 0.0;
 

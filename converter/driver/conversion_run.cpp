@@ -11,6 +11,7 @@
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 #include "converter/driver/station_list.h"
+#include "converter/win/irregularity_text.h"
 #include "converter/win/win_decoder.h"
 #include "converter/win/win_reader.h"
 #include "converter/writers/css_writer.h"
@@ -79,6 +80,20 @@ void completeChannels(ChannelTable& table, const ConverterSettings& settings)
         toUpperInPlace(trace.station);
         toUpperInPlace(trace.component);
     }
+}
+
+// What was irregular in each channel's data, on standard error.
+int reportIrregularities(const ChannelTable& table, RunReport& out)
+{
+    int irregular = 0;
+    for (const ChannelTrace& trace : table) {
+        if (trace.irregularities.empty()) continue;
+        ++irregular;
+        for (const std::string& line :
+             describeIrregularities(trace.station.str() + "::" + trace.component.str(), trace.irregularities))
+            out.addReasons(line);
+    }
+    return irregular;
 }
 
 // Every failure line of the output on standard output, its reasons on
@@ -187,8 +202,10 @@ ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatab
             }
         }
         reader.close();
+        finishChannels(table);
 
         completeChannels(table, settings);
+        outcome.irregularChannels = reportIrregularities(table, report);
         const std::unique_ptr<ChannelOutput> output = makeOutput(settings, database);
         writeOutput(table, *output, report, outcome);
     } catch (...) {
@@ -197,7 +214,7 @@ ConversionOutcome convertWinFile(const ConverterSettings& settings, ArchiveDatab
         return outcome;
     }
     table.clear();
-    outcome.exitCode = outcome.problemCount;
+    outcome.exitCode = outcome.unstoredChannels > 0 ? kExitChannelsNotStored : outcome.problemCount;
     return outcome;
 }
 

@@ -19,7 +19,8 @@ namespace tremcvt {
 // What one conversion of a WIN file came to, beyond its report.
 struct ConversionOutcome {
     // The run's exit code: the number of channel problems of the checks, or
-    // kExitWinFileNotOpened or kExitException.
+    // kExitWinFileNotOpened, kExitException, or kExitChannelsNotStored when
+    // the output could not store a channel.
     int exitCode = 0;
     int problemCount = 0;
     // A connection test failed during the run: the database went away.
@@ -28,6 +29,9 @@ struct ConversionOutcome {
     int databaseErrors = 0;
     // Channels that the output refused or could not store.
     int unstoredChannels = 0;
+    // Channels whose data had gaps, repeated or out-of-order seconds or a
+    // change of rate (reported on standard error).
+    int irregularChannels = 0;
     // The output that reported a failure (a warning alone, such as a failed
     // removal before a successful store, is none).
     std::optional<OutputKind> failedOutput;

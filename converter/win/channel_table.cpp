@@ -5,20 +5,24 @@
 #include <utility>
 
 namespace tremcvt {
+std::size_t ChannelTable::indexOf(std::uint16_t channelId) const
+{
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        if (records_[i].channelId == channelId) return i;
+    }
+    return records_.size();
+}
+
 ChannelTrace* ChannelTable::find(std::uint16_t channelId)
 {
-    for (auto& record : records_) {
-        if (record.channelId == channelId) return &record;
-    }
-    return nullptr;
+    const std::size_t index = indexOf(channelId);
+    return index < records_.size() ? &records_[index] : nullptr;
 }
 
 const ChannelTrace* ChannelTable::find(std::uint16_t channelId) const
 {
-    for (const auto& record : records_) {
-        if (record.channelId == channelId) return &record;
-    }
-    return nullptr;
+    const std::size_t index = indexOf(channelId);
+    return index < records_.size() ? &records_[index] : nullptr;
 }
 
 ChannelTrace& ChannelTable::append(ChannelTrace record)

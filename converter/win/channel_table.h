@@ -10,15 +10,61 @@
 
 namespace tremcvt {
 
+// A run of consecutive seconds of one channel at one rate: its samples lie
+// at startTime + i / sps and are samples[firstSample .. firstSample +
+// sampleCount) of their ChannelTrace.
+struct TraceSegment {
+    double startTime = 0.0;        // seconds since 1970 of its first second
+    std::int32_t sps = 0;          // n of each of its channel blocks
+    std::size_t firstSample = 0;   // index of its first sample in ChannelTrace::samples
+    std::size_t sampleCount = 0;   // seconds * sps
+    std::int32_t seconds = 0;      // channel blocks it holds, one per second
+
+    double endTime() const { return startTime + seconds; }
+    bool operator==(const TraceSegment&) const = default;
+};
+
+enum class IrregularityKind {
+    Gap,             // from .. to holds no block of the channel
+    RepeatedSecond,  // the second at from occurred again; the later copy was dropped
+    OutOfOrder,      // the block of the second at from came after a later second's block
+    RateChange,      // from fromSps to toSps samples per second at from
+};
+
+// One irregularity of a channel's blocks. Times are seconds since 1970.
+struct TraceIrregularity {
+    IrregularityKind kind = IrregularityKind::Gap;
+    double from = 0.0;         // gap: end of the segment before it; otherwise: the second concerned
+    double to = 0.0;           // gap: start of the segment after it; otherwise: from + 1
+    std::int32_t fromSps = 0;  // rate change only
+    std::int32_t toSps = 0;    // rate change only
+    bool differing = false;    // repeated second only: the dropped copy's samples differed
+
+    bool operator==(const TraceIrregularity&) const = default;
+};
+
 struct ChannelTrace {
-    std::int32_t sps = 0;            // n of the channel's first block
+    std::int32_t sps = 0;            // n of the channel's first block in the file
     std::int32_t firstSizeCode = 0;  // sample-size code (0 to 5) of the channel's first block
     std::uint16_t channelId = 0;     // WIN channel number
-    std::vector<float> samples;      // every sample, in file order
-    double startTime = 0.0;          // seconds since 1970 of the channel's first block
-    double endTime = 0.0;            // startTime plus the channel blocks decoded so far
+    std::vector<float> samples;      // every kept sample, in time order (segment after segment)
+    double startTime = 0.0;          // seconds since 1970 of the first segment
+    // With one segment: startTime plus its seconds, one per channel block.
+    // With several: the end of the last one, so endTime - startTime is the
+    // span the channel covers, gaps included. (While blocks are still being
+    // decoded: the first block's time plus the channel blocks so far.)
+    double endTime = 0.0;
     FixedText<8> component;          // set from the station list
     FixedText<12> station;           // set from the command line
+    // The channel's runs of consecutive seconds at one rate, in time order,
+    // without overlap; a regular file gives one segment. While blocks are
+    // still being decoded they are the runs in file order, which
+    // finishChannels (win_decoder.h) puts in time order.
+    std::vector<TraceSegment> segments;
+    // What kept the channel from being one segment of its blocks in file
+    // order: by kind (gaps, repeated seconds, out-of-order blocks, rate
+    // changes), each kind in time order.
+    std::vector<TraceIrregularity> irregularities;
 
     std::int32_t sampleCount() const { return static_cast<std::int32_t>(samples.size()); }
 };
@@ -35,6 +81,8 @@ public:
     // The first record of that channel number, or nullptr.
     ChannelTrace* find(std::uint16_t channelId);
     const ChannelTrace* find(std::uint16_t channelId) const;
+    // The index of the first record of that channel number, or size().
+    std::size_t indexOf(std::uint16_t channelId) const;
     ChannelTrace& append(ChannelTrace record);
     void clear() { records_.clear(); }
 

@@ -117,6 +117,7 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
                          fromBcd(body[3]), fromBcd(body[4]), static_cast<float>(fromBcd(body[5])));
 
     std::size_t pos = kTimeBytes;
+    std::size_t next = 0;
     while (pos < length) {
         const std::uint8_t* block = body + pos;
         const std::size_t left = length - pos;
@@ -137,19 +138,22 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
         const std::uint8_t* first = block + headerBytes;
         const std::uint8_t* data = first + kFirstSampleBytes;
 
-        ChannelTrace* record = table.find(channelId);
-        if (record == nullptr) {
+        // Channels keep their order from one second block to the next, so
+        // the record after the previous channel block's is tried first.
+        const std::size_t index =
+            next < table.size() && table[next].channelId == channelId ? next : table.indexOf(channelId);
+        if (index == table.size()) {
             ChannelTrace fresh;
             fresh.sps = static_cast<std::int32_t>(n);
             fresh.firstSizeCode = sizeCode;
             fresh.channelId = channelId;
             fresh.startTime = blockTime;
-            fresh.endTime = blockTime + 1.0;
-            record = &table.append(std::move(fresh));
-        } else {
-            record->endTime += 1.0;
+            fresh.endTime = blockTime;
+            table.append(std::move(fresh));
         }
-
+        next = index + 1;
+        ChannelTrace* record = &table[index];
+        record->endTime += 1.0;
         if (n > 0) {
             float* out = table.appendSamples(*record, n);
             const std::uint32_t acc = readU32(first);
@@ -165,6 +169,22 @@ void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTabl
                 }
             }
         }
+
+        // A block that follows its channel's last one at the same rate
+        // extends that run; any other starts a new run, which
+        // finishChannels puts in its place. (Done after the samples, so that
+        // a new channel's small run list is allocated after its sample
+        // buffer: in that order a regular minute file decodes measurably
+        // faster.)
+        const auto sps = static_cast<std::int32_t>(n);
+        std::vector<TraceSegment>& runs = record->segments;
+        if (runs.empty() || runs.back().endTime() != blockTime || runs.back().sps != sps) {
+            runs.push_back({blockTime, sps, record->samples.size() - n, 0, 0});
+        }
+        TraceSegment& run = runs.back();
+        run.sampleCount += n;
+        run.seconds += 1;
+
         pos += headerBytes + kFirstSampleBytes + trailing;
     }
 }

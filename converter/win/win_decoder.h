@@ -30,6 +30,23 @@ constexpr int kWinSizeAbsolute = 5;   // n absolute 32-bit values, no difference
 // Nothing is read beyond length bytes: a channel block that runs past the end
 // of the body, or one with size code 6 or 7, is dropped together with the
 // rest of the body, and the channel blocks decoded before it are kept.
+//
+// Each channel block's samples belong to the block's second: a block that
+// follows its channel's previous one by one second at the same n extends
+// the channel's last segment, any other block starts a new one. The
+// segments stay in file order until finishChannels.
 void decodeSecondBlock(const std::uint8_t* body, std::size_t length, ChannelTable& table);
+
+// Completes every channel after the file's last block: its blocks in time
+// order, each second once (the copy that came first in the file), grouped in
+// segments of consecutive seconds at one n; startTime and endTime from the
+// first and last segment; the irregularities found. The samples of a channel
+// whose blocks came in time order without repeats are not touched (a
+// regular file costs a pass over its segments only); the others are copied
+// once into their new order. sps and firstSizeCode keep the values of the
+// channel's first block in the file. Calling it again changes nothing. A
+// trace put together without the decoder (no segments, endTime after
+// startTime) is given one segment of all its samples.
+void finishChannels(ChannelTable& table);
 
 }  // namespace tremcvt

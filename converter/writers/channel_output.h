@@ -7,6 +7,7 @@
 // output it talks to.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,20 @@ struct OutputResult {
 // everything went well.
 using OutputResults = std::vector<OutputResult>;
 
+// The segments an output stores of a channel, each at its own start and
+// rate: the trace's segments, or, for a trace that has none (one that was
+// not put in time order), its whole samples as one segment.
+inline std::vector<TraceSegment> segmentsOf(const ChannelTrace& trace)
+{
+    if (!trace.segments.empty()) return trace.segments;
+    TraceSegment whole;
+    whole.startTime = trace.startTime;
+    whole.sps = trace.sps;
+    whole.sampleCount = trace.samples.size();
+    whole.seconds = static_cast<std::int32_t>(trace.endTime - trace.startTime);
+    return {whole};
+}
+
 class ChannelOutput {
 public:
     virtual ~ChannelOutput() = default;
@@ -49,7 +64,8 @@ public:
     virtual OutputKind kind() const = 0;
 
     // Takes one channel whose station and component are completed and upper
-    // case. The one place where an output reads a channel's samples (or takes
+    // case, and stores each of its segments (segmentsOf) at its own start and
+    // rate, never joined. The one place where an output reads a channel's samples (or takes
     // them to write in finish()); the trace must stay as it is until finish()
     // returns.
     virtual OutputResults store(const ChannelTrace& trace) = 0;

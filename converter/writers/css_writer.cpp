@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -76,15 +77,22 @@ std::string cssDataFileName(const ChannelTrace& trace)
 
 std::string formatWfdiscLine(const ChannelTrace& trace, std::string_view dataFileName)
 {
-    const StartBreakdown start = breakDown(trace.startTime);
-    const long jdate = start.dateValid ? julianDate(start.civil.year, start.civil.month, start.civil.day) : 0L;
-    const std::string dfile(dataFileName);
-    return printed(
-        "%-6.6s %-8.8s %17.5lf %8ld %8ld %8ld %17.5lf %8ld %11d %16.6f %16.6f %-6.6s %-1.1s %-2.2s %-1.1s "
-        "%-64.64s %-32.32s %10ld %8ld %-17.17s\n",
-        trace.station.c_str(), trace.component.c_str(), trace.startTime, -1L, -1L, jdate, trace.endTime,
-        static_cast<long>(trace.sampleCount()), static_cast<int>(trace.sps), 0.0, 0.0, "-", "-", "f4", "-", ".",
-        dfile.c_str(), 0L, -1L, "-");
+    std::string lines;
+    for (const TraceSegment& segment : segmentsOf(trace)) {
+        const StartBreakdown start = breakDown(segment.startTime);
+        const long jdate = start.dateValid ? julianDate(start.civil.year, start.civil.month, start.civil.day) : 0L;
+        const std::string dfile(dataFileName);
+        // The ".w" file holds the segments one after another: each line
+        // points at its own with foff, in bytes of four-byte samples.
+        const long foff = static_cast<long>(segment.firstSample * sizeof(float));
+        lines += printed(
+            "%-6.6s %-8.8s %17.5lf %8ld %8ld %8ld %17.5lf %8ld %11d %16.6f %16.6f %-6.6s %-1.1s %-2.2s %-1.1s "
+            "%-64.64s %-32.32s %10ld %8ld %-17.17s\n",
+            trace.station.c_str(), trace.component.c_str(), segment.startTime, -1L, -1L, jdate,
+            segment.endTime(), static_cast<long>(segment.sampleCount), static_cast<int>(segment.sps), 0.0, 0.0,
+            "-", "-", "f4", "-", ".", dfile.c_str(), foff, -1L, "-");
+    }
+    return lines;
 }
 
 std::string cssWfdiscPath(std::string_view wfdiscPath, std::string_view dataDir)

@@ -21,7 +21,8 @@ inline constexpr std::size_t kWfdiscLineLength = 283;
 // from the channel's start time (no time zone applied).
 std::string cssDataFileName(const ChannelTrace& trace);
 
-// The channel's wfdisc line, ended by a line feed, naming dataFileName.
+// The channel's wfdisc lines, one per segment (segmentsOf) with its own time,
+// nsamp, samprate and foff into dataFileName, each ended by a line feed.
 std::string formatWfdiscLine(const ChannelTrace& trace, std::string_view dataFileName);
 
 // The wfdisc path as written: wfdiscPath put below dataDir unless absolute,
@@ -30,8 +31,8 @@ std::string cssWfdiscPath(std::string_view wfdiscPath, std::string_view dataDir)
 
 // The CSS output of a run ("css="): the whole table written from scratch
 // when the run finishes, the wfdisc file at cssWfdiscPath(wfdiscPath,
-// dataDir) (every directory on the way is created) and one ".w" file per
-// channel beside it. A channel whose station or component cannot stand in a
+// dataDir) (every directory on the way is created) with one line per
+// segment, and one ".w" file per channel beside it. A channel whose station or component cannot stand in a
 // file name, or whose ".w" file cannot be created, gets no ".w" file; its
 // wfdisc line stays. finish() fails with kResultFileOpenFailed when the
 // wfdisc file cannot be created (then no ".w" file is written) or a file
@@ -42,7 +43,8 @@ public:
     CssOutput(std::string_view wfdiscPath, std::string_view dataDir);
 
     OutputKind kind() const override { return OutputKind::kCss; }
-    // Takes the channel's wfdisc line, its ".w" name and its samples.
+    // Takes the channel's wfdisc lines, its ".w" name and its samples (the
+    // segments one after another).
     OutputResults store(const ChannelTrace& trace) override;
     OutputResults finish() override;
 

@@ -10,6 +10,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <new>
 #include <stdexcept>
 #include <type_traits>
@@ -326,8 +327,9 @@ struct Piece {
     std::size_t recordLength = 0;
 };
 
-// The new data in place of every stored sample within half a sample interval
-// of its span, records in time order, numbered from 1.
+// The new data in place of every stored sample less than half a sample
+// interval from its span (a sample of a neighbouring segment at another rate
+// exactly that far away stays), records in time order, numbered from 1.
 Outcome rebuilt(const Bytes& old, const std::vector<StoredRecord>& records, const NewData& data, Bytes& out)
 {
     const std::int64_t low = data.start - data.halfInterval();
@@ -346,11 +348,11 @@ Outcome rebuilt(const Bytes& old, const std::vector<StoredRecord>& records, cons
 
     for (const StoredRecord& record : records) {
         const bool waveform = record.rate > 0.0 && record.sampleCount > 0;
-        if (!waveform || record.last < low || record.start > high) {
+        if (!waveform || record.last <= low || record.start >= high) {
             pieces.push_back({record.start, old.data() + record.offset, record.length, record.length});
             continue;
         }
-        if (record.start >= low && record.last <= high) continue;  // wholly replaced
+        if (record.start > low && record.last < high) continue;  // wholly replaced
         // Partly covered: what lies outside the new span is packed anew.
         std::vector<std::int32_t> samples;
         if (!decodeSamples(old, record, samples))
@@ -358,10 +360,10 @@ Outcome rebuilt(const Bytes& old, const std::vector<StoredRecord>& records, cons
                                                          std::to_string(record.offset) +
                                                          " holds no integer samples to keep"));
         std::size_t before = 0;
-        while (before < samples.size() && record.start + offsetOfSample(static_cast<std::int64_t>(before), record.rate) < low)
+        while (before < samples.size() && record.start + offsetOfSample(static_cast<std::int64_t>(before), record.rate) <= low)
             ++before;
         std::size_t after = before;
-        while (after < samples.size() && record.start + offsetOfSample(static_cast<std::int64_t>(after), record.rate) <= high)
+        while (after < samples.size() && record.start + offsetOfSample(static_cast<std::int64_t>(after), record.rate) < high)
             ++after;
         Outcome kept = addPacked(record.start, record.rate, samples.data(), before);
         if (!kept.ok()) return kept;
@@ -479,7 +481,7 @@ Outcome storeDay(const std::string& directory, const std::string& name, const Ne
         if (!parseDayFile(file, path, records, reason)) return failed(kResultFileOpenFailed, reason);
         last = records.back();
     }
-    if (data.start - last.last > data.halfInterval()) {
+    if (data.start - last.last >= data.halfInterval()) {
         outcome = append(file, last.sequenceNumber, data);
         if (!outcome.ok()) return outcome;
         return replaceDayFile(directory, name, file);
@@ -504,7 +506,8 @@ std::int32_t integerSample(float value)
 
 bool mseedOutputAvailable() { return true; }
 
-OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network)
+OutputResult storeMseedSegment(const ChannelTrace& trace, const TraceSegment& segment, std::string_view root,
+                               std::string_view network)
 {
     OutputResult result;
     std::string dayFilePath;
@@ -518,18 +521,20 @@ OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root,
         return result;
     };
     try {
-        if (trace.samples.empty()) return result;
+        if (segment.sampleCount == 0) return result;
+        const std::span<const float> values =
+            std::span<const float>(trace.samples).subspan(segment.firstSample, segment.sampleCount);
         const StreamCodes codes{std::string(network), trace.station.str(), trace.component.str()};
         if (checkMseedCodes(codes.network, codes.station, codes.channel) != MseedCodeCheck::kValid)
             return failure(kResultFileOpenFailed, "the codes " + codes.network + "." + codes.station + "." +
                                                      codes.channel + " cannot stand in a miniSEED record");
-        const std::vector<SdsDayPiece> days = splitAtUtcMidnights(trace.startTime, trace.sps, trace.samples.size());
+        const std::vector<SdsDayPiece> days = splitAtUtcMidnights(segment.startTime, segment.sps, values.size());
         if (days.empty())
             return failure(kResultFileOpenFailed,
-                          "a rate of " + std::to_string(trace.sps) +
+                          "a rate of " + std::to_string(segment.sps) +
                               " samples per second or this start time cannot be written as miniSEED");
-        std::vector<std::int32_t> samples(trace.samples.size());
-        std::transform(trace.samples.begin(), trace.samples.end(), samples.begin(), integerSample);
+        std::vector<std::int32_t> samples(values.size());
+        std::transform(values.begin(), values.end(), samples.begin(), integerSample);
 
         prepareLibrary();
         for (const SdsDayPiece& day : days) {
@@ -540,7 +545,7 @@ OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root,
             Outcome outcome = makeChannelDirectories(directory);
             if (outcome.ok())
                 outcome = storeDay(directory, name,
-                                   {&codes, day.startMicroseconds, trace.sps, samples.data() + day.firstSample,
+                                   {&codes, day.startMicroseconds, segment.sps, samples.data() + day.firstSample,
                                     day.sampleCount});
             if (!outcome.ok()) return failure(outcome.code, outcome.reason);
         }
@@ -549,6 +554,17 @@ OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root,
     } catch (const std::length_error&) {
     }
     return failure(kResultPathOrMemoryFailed, "out of memory while storing miniSEED records");
+}
+
+OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network)
+{
+    // Each segment at its own start and rate; the first failure ends the
+    // channel's store.
+    for (const TraceSegment& segment : segmentsOf(trace)) {
+        OutputResult stored = storeMseedSegment(trace, segment, root, network);
+        if (stored.code != kResultOk) return stored;
+    }
+    return {};
 }
 
 }  // namespace tremcvt

@@ -96,6 +96,12 @@ inline constexpr const char* kMseedUnavailableText = "miniSEED output (mseed=) i
 // line "miniSEED write error (STA::CMP::<path>)" (the day file the failure
 // concerns, else root) and the reason: "<path>: <call>: <system message>" or
 // what was refused.
+// Every segment of the channel (segmentsOf) is stored at its own start and
+// rate, as storeMseedSegment does; the first failure ends the store.
 OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network);
+
+// One segment of the channel: its samples from its start at its rate.
+OutputResult storeMseedSegment(const ChannelTrace& trace, const TraceSegment& segment, std::string_view root,
+                               std::string_view network);
 
 }  // namespace tremcvt

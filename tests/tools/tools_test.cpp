@@ -126,13 +126,61 @@ TEST_F(ToolsTest, WindumpPrintsChannelsAndSamplesAndGoesOnAfterAMissingFile)
     const ProgramRun r = run(WINDUMP_PATH, {"--samples", good, missing, good});
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
-    // 16777217 is not a float: it prints as its nearest float.
+    // 16777217 is not a float: it prints as its nearest float. a100 misses
+    // a second: two segments with the gap between them.
     const std::string one = "file=" + good + "\n" +
-                            "channel=a100 start=1999-12-31T23:59:58 end=2000-01-01T00:00:00 sps=3 samples=6 "
-                            "sum=16777218\n1\n-2\n3\n16777216\n0\n0\n"
+                            "channel=a100 start=1999-12-31T23:59:58 end=1999-12-31T23:59:59 sps=3 samples=3 "
+                            "sum=2\n1\n-2\n3\n"
+                            "gap channel=a100 from=1999-12-31T23:59:59 to=2000-01-01T00:00:00 seconds=1\n"
+                            "channel=a100 start=2000-01-01T00:00:00 end=2000-01-01T00:00:01 sps=3 samples=3 "
+                            "sum=16777216\n16777216\n0\n0\n"
                             "channel=00c1 start=1999-12-31T23:59:58 end=2000-01-01T00:00:01 sps=2 samples=6 "
                             "sum=200005\n100000\n100001\n-5\n-6\n7\n8\n";
     EXPECT_EQ(r.out, one + one);
+}
+
+TEST_F(ToolsTest, WindumpPrintsSegmentsAndGapsOfAnIrregularFile)
+{
+    // Every sample of second s is s + 1. Second 30 is missing, a100 also
+    // misses seconds 20-24, second 12 comes twice (00c1's copy differing)
+    // and seconds 40 and 41 are swapped.
+    const double t0 = secondsFromCivil(2010, 3, 3, 2, 0, 0.0f);
+    std::vector<WinSecond> seconds;
+    std::vector<int> order;
+    for (int s = 0; s < 60; ++s) {
+        if (s != 30) order.push_back(s == 40 ? 41 : s == 41 ? 40 : s);
+        if (s == 12) order.push_back(-12);
+    }
+    for (const int s : order) {
+        const int at = s < 0 ? -s : s;
+        WinSecond second;
+        setSecondTime(second, t0 + at);
+        if (at < 20 || at > 24) second.channels.push_back({0xA100, std::vector<std::int32_t>(100, at + 1)});
+        second.channels.push_back({0x00C1, std::vector<std::int32_t>(20, s < 0 ? 999 : at + 1)});
+        seconds.push_back(second);
+    }
+    const std::string path = dir_ + "/irregular.win";
+    ASSERT_TRUE(writeWinFile(path, seconds));
+
+    const ProgramRun r = run(WINDUMP_PATH, {path});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "file=" + path + "\n" +
+                         "channel=a100 start=2010-03-03T02:00:00 end=2010-03-03T02:00:20 sps=100 samples=2000 sum=21000\n"
+                         "gap channel=a100 from=2010-03-03T02:00:20 to=2010-03-03T02:00:25 seconds=5\n"
+                         "channel=a100 start=2010-03-03T02:00:25 end=2010-03-03T02:00:30 sps=100 samples=500 sum=14000\n"
+                         "gap channel=a100 from=2010-03-03T02:00:30 to=2010-03-03T02:00:31 seconds=1\n"
+                         "channel=a100 start=2010-03-03T02:00:31 end=2010-03-03T02:01:00 sps=100 samples=2900 sum=133400\n"
+                         "channel=00c1 start=2010-03-03T02:00:00 end=2010-03-03T02:00:30 sps=20 samples=600 sum=9300\n"
+                         "gap channel=00c1 from=2010-03-03T02:00:30 to=2010-03-03T02:00:31 seconds=1\n"
+                         "channel=00c1 start=2010-03-03T02:00:31 end=2010-03-03T02:01:00 sps=20 samples=580 sum=26680\n");
+    const std::string prefix = "windump: " + path + ": ";
+    EXPECT_EQ(r.err, prefix + "a100: 2 gaps: 2010-03-03T02:00:20 - 2010-03-03T02:00:25 (5 s), "
+                              "2010-03-03T02:00:30 - 2010-03-03T02:00:31 (1 s)\n" +
+                         prefix + "a100: repeated second 2010-03-03T02:00:12 (identical copy dropped)\n" +
+                         prefix + "a100: out-of-order block 2010-03-03T02:00:40 (put in its place)\n" +
+                         prefix + "00c1: gap 2010-03-03T02:00:30 - 2010-03-03T02:00:31 (1 s)\n" +
+                         prefix + "00c1: repeated second 2010-03-03T02:00:12 (differing copy dropped)\n" +
+                         prefix + "00c1: out-of-order block 2010-03-03T02:00:40 (put in its place)\n");
 }
 
 TEST_F(ToolsTest, WinwriteMakesContinuousMinuteFilesInTheLaunchersLayout)

@@ -198,7 +198,9 @@ TEST(WinDecoder, KeepsChannelsInFirstOccurrenceAndCountsTheirBlocks)
     std::vector<WinSecond> seconds(4);
     for (std::size_t k = 0; k < seconds.size(); ++k) setSecondTime(seconds[k], t0 + double(k));
     // Second 0: a, b. Second 1: b only (a is missing). Second 2: c appears
-    // late, then a with half its rate. Second 3: b twice.
+    // late, then a with half its rate. Second 3: b twice. Decoding alone
+    // keeps each channel's blocks in file order; finishChannels then puts
+    // them at their times (segments_test.cpp).
     seconds[0].channels = {{0xA, {1, 2, 3, 4}}, {0xB, {10, 20}}};
     seconds[1].channels = {{0xB, {30, 40}}};
     seconds[2].channels = {{0xC, {7}}, {0xA, {5, 6}}};
@@ -211,7 +213,7 @@ TEST(WinDecoder, KeepsChannelsInFirstOccurrenceAndCountsTheirBlocks)
     EXPECT_EQ(table[1].channelId, 0xB);
     EXPECT_EQ(table[2].channelId, 0xC);
 
-    // a: joined without a gap; two blocks; rate of its first block.
+    // a: its two blocks one after another; rate of its first block.
     EXPECT_EQ(table[0].samples, (std::vector<float>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(table[0].sps, 4);
     EXPECT_EQ(table[0].startTime, t0);

@@ -24,11 +24,27 @@ int scratchFd()
     return fd;
 }
 
-void checkTable(const tremcvt::ChannelTable& table)
+// Finishes the table and checks that its segments cover every kept sample
+// once, in time order and without overlap.
+void checkTable(tremcvt::ChannelTable& table)
 {
+    tremcvt::finishChannels(table);
     for (const auto& trace : table) {
         if (trace.endTime < trace.startTime + 1.0) std::abort();
         if (trace.sampleCount() < 0) std::abort();
+        if (trace.segments.empty() || trace.segments.front().startTime != trace.startTime ||
+            trace.segments.back().endTime() != trace.endTime)
+            std::abort();
+        std::size_t next = 0;
+        double end = trace.startTime;
+        for (const auto& segment : trace.segments) {
+            if (segment.firstSample != next || segment.startTime < end || segment.seconds < 1 ||
+                segment.sampleCount != static_cast<std::size_t>(segment.sps) * segment.seconds)
+                std::abort();
+            next += segment.sampleCount;
+            end = segment.endTime();
+        }
+        if (next != trace.samples.size()) std::abort();
     }
 }
 

@@ -20,6 +20,7 @@
 #include "converter/win/channel_table.h"
 #include "converter/win/win_decoder.h"
 #include "converter/win/win_reader.h"
+#include "tests/support/irregular_minutes.h"
 #include "tests/support/program_fixture.h"
 #include "tests/writers/mseed_read_back.h"
 #include "tools/winwriter/win_writer.h"
@@ -50,6 +51,7 @@ std::vector<DecodedChannel> decodeWin(const fs::path& file)
         if (status == WinReadStatus::Block || !body.empty()) decodeSecondBlock(body.data(), body.size(), table);
         if (status == WinReadStatus::Truncated) break;
     }
+    finishChannels(table);
     std::vector<DecodedChannel> channels;
     for (const ChannelTrace& trace : table) {
         DecodedChannel channel{trace.channelId, trace.startTime, trace.sps, {}};
@@ -402,6 +404,9 @@ TEST_P(MseedRunTest, CodesThatDoNotFitAndUnwritableDirectoriesAreReportedAndTouc
         const ProcessResult run = convert(c.station, win, {"mseed=" + c.mseed});
         ASSERT_TRUE(run.exited) << run.errorOutput;
         EXPECT_EQ(run.output.substr(run.output.rfind(kSeparator) + kSeparator.size()), c.report);
+        // A channel not stored ends the run with -6, never a count.
+        // (No SITECHAN rows here: otherwise the exit code counts them.)
+        EXPECT_EQ(run.exitStatus == 250, !c.report.empty()) << run.exitStatus;
         if (c.errorOutput.empty())
             EXPECT_EQ(run.errorOutput, "");
         else
@@ -536,6 +541,38 @@ TEST_P(MseedRunTest, AnInterruptedStoreLeavesTheOldOrTheNewDayFile)
                 ASSERT_EQ(convert("KAM", scenario.file, {"mseed=" + sdsDir.string()}).exitStatus, 0);
                 EXPECT_EQ(treeDifferences(newTree, treeOf(sdsDir)), std::vector<std::string>{});
             }
+        }
+    }
+}
+
+// Irregular minute files: each segment at its own start and rate in the day
+// file, every sample at its true time, once.
+TEST_P(MseedRunTest, IrregularMinutesStoreEachSegmentAtItsStartAndRate)
+{
+    writeIni("KAM", {{kChannels[0].id, kChannels[0].component}, {kChannels[1].id, kChannels[1].component}});
+    addSitechan({{"KAM", kChannels[0].component, 100}, {"KAM", kChannels[1].component, 100}});
+    const std::int64_t minute = kHour + 120;
+    for (const IrregularCase& c : irregularCases()) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(sdsDir);
+        fs::create_directories(sdsDir);
+        const fs::path win = winDir / "irregular";
+        ASSERT_TRUE(writeWinFile(win.string(), irregularSeconds(c.blocks, minute, 100)));
+        const ProcessResult run = convert("KAM", win, {"mseed=" + sdsDir.string()});
+        EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
+        EXPECT_NE(run.errorOutput.find("tremcvt: KAM::BHZ: "), std::string::npos) << run.errorOutput;
+        for (const Channel& channel : kChannels) {
+            SCOPED_TRACE(channel.component);
+            const auto back = readDayFile(dayFile(sdsDir, "XX", "KAM", channel.component, 2009, 257));
+            ASSERT_TRUE(back.ok) << back.problem;
+            TimedSamples stored;
+            for (const mseed_test::Segment& segment : back.segments) {
+                const std::vector<float> values(segment.samples.begin(), segment.samples.end());
+                EXPECT_EQ(addStored(stored, static_cast<double>(minute), static_cast<double>(segment.start) / 1e6,
+                                    segment.rate, values.data(), values.size()),
+                          0);
+            }
+            EXPECT_EQ(stored, expectedSamples(c.blocks, channel.id, 100));
         }
     }
 }

@@ -405,20 +405,21 @@ void BatchRunTest::converterFailuresAreCounted()
 {
     startDialog("[system]\nnsta=1\n[sta0]\nname=KAM\n");
     // The converter's codes for a failed connection, an unopened WIN file,
-    // an exception and a refused setting fail; problem counts do not.
+    // an exception, a refused setting and a channel not stored fail; problem
+    // counts (capped at 249) do not.
     const QList<QPair<QString, int>> runs = {{"a0", 255}, {"a1", 254}, {"a2", 253}, {"a3", 252},
-                                             {"a4", 3},   {"a5", 0},   {"a6", 250}};
+                                             {"a4", 3},   {"a5", 0},   {"a6", 249}, {"a7", 250}};
     QStringList files;
     for (const auto& [name, code] : runs) {
         writeFile(dir_->filePath(name), "text report " + name.toUtf8() + "\nexit " + QByteArray::number(code));
         files << dir_->filePath(name);
     }
     convertFiles(files);
-    QCOMPARE(messages_.value(0).text, QStringLiteral("Операция завершена!\nОшибки = 4"));
+    QCOMPARE(messages_.value(0).text, QStringLiteral("Операция завершена!\nОшибки = 5"));
     // The reports of failed runs are merged all the same.
     QString reports;
     for (const auto& [name, code] : runs) reports += "report " + name + "\n";
-    QCOMPARE(QString::fromStdString(results()), reports + summary(7, 3, 0, 0, 4, 0));
+    QCOMPARE(QString::fromStdString(results()), reports + summary(8, 3, 0, 0, 5, 0));
 }
 
 void BatchRunTest::stopRequestEndsTheBatchAfterTheRunningStep_data()

@@ -361,7 +361,7 @@ TEST_F(BatchRun, FailureCodesAndAConverterThatCannotStart)
     // The converter's codes for a failed connection, an unopened WIN file,
     // an exception and a refused setting fail; problem counts do not.
     const std::vector<std::pair<std::string, int>> runs = {{"a0", -1}, {"a1", -2}, {"a2", -3}, {"a3", -4},
-                                                           {"a4", 3},  {"a5", 0},  {"a6", 250}};
+                                                           {"a4", 3},  {"a5", 0},  {"a6", 250}, {"a7", -6}};
     std::wstring names;
     std::string reports;
     for (const auto& [name, code] : runs) {
@@ -371,9 +371,9 @@ TEST_F(BatchRun, FailureCodesAndAConverterThatCannotStart)
     }
     convertFiles(names);
     ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].text, completion(4));
+    EXPECT_EQ(messages_[0].text, completion(5));
     // The reports of failed runs are merged all the same.
-    EXPECT_EQ(results(), reports + summary(7, 3, 0, 0, 4, 0));
+    EXPECT_EQ(results(), reports + summary(8, 3, 0, 0, 5, 0));
 
     const std::wstring missing = path(L"no such dir\\tremcvt.exe");
     dialog_->setConverterProgram(toAnsi(missing));
