@@ -354,32 +354,35 @@ Overlap replaceOverlappedSamples(ArchiveDatabase& db, const ChannelStore& store,
         findOverlappingRows(db, store, piece.start, piece.start + piece.seconds, overlap.code);
     if (overlap.code != kResultOk) return overlap;
 
-    // Sample numbers of the piece that now lie in a catalogued file, as
-    // [first, last) ranges.
+    // Sample numbers of the piece that a catalogued file holds, as
+    // [first, last) ranges: none of them is stored anew. Only samples that
+    // the row accounts for and the file holds on disk count: what a row
+    // claims beyond its file (a write that failed half-way, a file gone) is
+    // in no file and is stored as new data.
     std::vector<std::pair<std::int64_t, std::int64_t>> covered;
     for (const CataloguedSpan& span : spans) {
         const auto offset = static_cast<std::int64_t>(std::round((span.begin - piece.start) * rate));
-        // Only samples that the row accounts for and the file holds on disk
-        // are overwritten; the rest of the piece is stored as new data.
         const double catalogued = std::round(span.length * rate);
+        if (!std::isfinite(catalogued) || catalogued <= 0.0) continue;
         const std::int64_t held =
-            std::min<std::int64_t>(trzSampleCount(db.absolutePath(span.path)),
-                                   std::isfinite(catalogued) ? static_cast<std::int64_t>(catalogued) : 0);
+            std::min<std::int64_t>(static_cast<std::int64_t>(catalogued), trzSampleCount(db.absolutePath(span.path)));
         const std::int64_t first = std::max<std::int64_t>(offset, 0);
         const std::int64_t last = std::min<std::int64_t>(offset + held, count);
         if (last <= first) continue;
+        covered.emplace_back(first, last);
         std::string reason;
         if (overwriteTrzSamples(db.absolutePath(span.path), first - offset, piece.samples.data() + first,
                                 static_cast<std::int32_t>(last - first), &reason) != kResultOk) {
+            // Stored elsewhere, these samples would lie twice in the archive.
             db.noteFailure(reason);
-            continue;
+            overlap.code = kResultFileOpenFailed;
+            return overlap;
         }
         noteArchiveRootInUse(db);
         // The header as the row describes the file (a store cut off after
         // its row statement left it behind); the samples are stored whatever
         // this answers.
         writeArchiveHeader(db, store, span.path);
-        covered.emplace_back(first, last);
     }
 
     // What lies before, between and after the covered ranges.

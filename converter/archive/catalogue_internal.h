@@ -128,13 +128,14 @@ std::vector<CataloguedSpan> findOverlappingRows(ArchiveDatabase& db, const Chann
 // catalogued files, in time order, still to be stored (the whole piece when
 // nothing overlaps it, nothing when files held all of it).
 struct Overlap {
-    ResultCode code = kResultOk;  // kResultOk or kResultQueryFailed
+    ResultCode code = kResultOk;  // kResultOk, kResultQueryFailed or kResultFileOpenFailed
     std::vector<Piece> parts;
 };
 
 // Overwrites the samples of the piece that the catalogued files overlapping
 // it account for and hold on disk, in place, and rewrites each such file's
-// header from its row; no row changes.
+// header from its row; no row changes. A file that cannot be written fails
+// the piece (its samples are never stored beside it).
 Overlap replaceOverlappedSamples(ArchiveDatabase& db, const ChannelStore& store, const Piece& piece);
 
 // Number of FILELIST rows of any station or creator whose CPATH is
