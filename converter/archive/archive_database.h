@@ -110,9 +110,12 @@ public:
     // kResultOk, kResultConnectionTestFailed, kResultQueryFailed or
     // kResultDeleteFailed.
     ResultCode removeArchivedFile(const ChannelStore& store, std::string_view path);
-    // Stores the samples in pieces of at most one file period: each piece
-    // continues the channel's latest file or starts a new one, with its
-    // catalogue row. kResultOk, kResultSpaceWarning or a failure code.
+    // Stores the samples in pieces of at most one file period. What the
+    // catalogue already holds of a piece (rows of this creator and rate) is
+    // overwritten in place in those files; each part beyond them continues
+    // the channel's latest file or starts a new one, with its catalogue row,
+    // so that no two rows of the channel overlap.
+    // kResultOk, kResultSpaceWarning or a failure code.
     ResultCode archiveChannel(const ChannelStore& store);
     // Re-conversion of archived data: when the samples lie wholly within one
     // catalogued file of this creator (both ends within half a sample

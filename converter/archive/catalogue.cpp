@@ -261,35 +261,31 @@ ResultCode writeArchiveHeader(ArchiveDatabase& db, const ChannelStore& store, st
     return kResultFileOpenFailed;
 }
 
-Replacement replaceContainedSamples(ArchiveDatabase& db, const ChannelStore& store,
-                                    std::span<const float> samples, double begin, double end)
+std::vector<CataloguedSpan> findOverlappingRows(ArchiveDatabase& db, const ChannelStore& store, double begin,
+                                                double end, ResultCode& code)
 {
+    code = kResultOk;
+    std::vector<CataloguedSpan> spans;
     const double rate = store.sampleRate;
-    if (samples.empty() || samples.data() == nullptr || !(rate > 0.0) || !std::isfinite(rate) || !(end > begin))
-        return Replacement{};
+    if (!(rate > 0.0) || !std::isfinite(rate) || !(end > begin)) return spans;
     const double tolerance = kContainmentIntervals / rate;
 
     const FilelistNames& n = db.schemaNames().filelist;
     StatementText text;
-    // The bounds in the statement only narrow the rows; the exact test is
-    // made below on the values as read.
+    // The bounds in the statement only narrow the rows to those that may
+    // touch the span; the exact test is made below on the values as read.
     text.format("select %s,%s,%s,%s from %s where %s='%s' and %s='%s' and %s and %s='%s' and %s=%d and %s<=%0.4f "
                 "and %s+%s>=%0.4f order by %s desc,%s desc",
                 n.tbegin.c_str(), n.tqty.c_str(), n.sps.c_str(), n.cpath.c_str(), n.table.c_str(), n.sta.c_str(),
                 sqlText(store.station).c_str(), n.ch.c_str(), sqlText(store.channel).c_str(),
                 locationCondition(n.lcode.view(), store.locationCode).c_str(), n.creater.c_str(),
                 sqlText(store.creator).c_str(), n.foff.c_str(), kTrzDataOffset, n.tbegin.c_str(),
-                begin + tolerance + 1.0, n.tbegin.c_str(), n.tqty.c_str(), end - tolerance - 1.0, n.lddate.c_str(),
+                end + tolerance + 1.0, n.tbegin.c_str(), n.tqty.c_str(), begin - tolerance - 1.0, n.lddate.c_str(),
                 n.tbegin.c_str());
     odbc::DoubleColumn rowBegin;
     odbc::DoubleColumn length;
     odbc::DoubleColumn sps;
     odbc::TextColumn<StatementText::kCapacity> path;
-    struct Candidate {
-        double begin;
-        std::string path;
-    };
-    std::vector<Candidate> candidates;
     const QueryEnd rows = db.query(
         text,
         [&](odbc::Statement& statement) {
@@ -300,21 +296,41 @@ Replacement replaceContainedSamples(ArchiveDatabase& db, const ChannelStore& sto
         },
         [&] {
             const bool usable = !rowBegin.isNull() && !length.isNull() && !sps.isNull() && !path.isNull();
-            if (usable && std::fabs(sps.value - rate) < kRateTolerance && begin >= rowBegin.value - tolerance &&
-                end <= rowBegin.value + length.value + tolerance)
-                candidates.push_back(Candidate{rowBegin.value, std::string(path.view())});
+            // A row overlaps when it shares more than half a sample interval
+            // with the span; one that only ends where the span begins (the
+            // file the data continues) does not.
+            if (usable && std::fabs(sps.value - rate) < kRateTolerance &&
+                rowBegin.value < end - tolerance && rowBegin.value + length.value > begin + tolerance)
+                spans.push_back(CataloguedSpan{rowBegin.value, length.value, std::string(path.view())});
             return true;
         });
-    if (rows != QueryEnd::kAllRowsRead) return Replacement{kResultQueryFailed, false, {}};
+    if (rows != QueryEnd::kAllRowsRead) {
+        code = kResultQueryFailed;
+        spans.clear();
+    }
+    return spans;
+}
 
-    for (const Candidate& candidate : candidates) {
-        const double first = std::round((begin - candidate.begin) * rate);
+Replacement replaceContainedSamples(ArchiveDatabase& db, const ChannelStore& store,
+                                    std::span<const float> samples, double begin, double end)
+{
+    const double rate = store.sampleRate;
+    if (samples.empty() || samples.data() == nullptr || !(rate > 0.0) || !std::isfinite(rate) || !(end > begin))
+        return Replacement{};
+    const double tolerance = kContainmentIntervals / rate;
+    ResultCode code = kResultOk;
+    const std::vector<CataloguedSpan> spans = findOverlappingRows(db, store, begin, end, code);
+    if (code != kResultOk) return Replacement{code, false, {}};
+
+    for (const CataloguedSpan& span : spans) {
+        if (begin < span.begin - tolerance || end > span.begin + span.length + tolerance) continue;
+        const double first = std::round((begin - span.begin) * rate);
         if (first < 0.0) continue;
         // The catalogue may claim more than the file holds (a write that
         // failed half-way); only samples already on disk are replaced, and a
         // file that does not hold them is passed over.
         std::string reason;
-        if (overwriteTrzSamples(db.absolutePath(candidate.path), static_cast<std::int64_t>(first), samples.data(),
+        if (overwriteTrzSamples(db.absolutePath(span.path), static_cast<std::int64_t>(first), samples.data(),
                                 static_cast<std::int32_t>(samples.size()), &reason) != kResultOk) {
             db.noteFailure(reason);
             continue;
@@ -322,15 +338,138 @@ Replacement replaceContainedSamples(ArchiveDatabase& db, const ChannelStore& sto
         noteArchiveRootInUse(db);
         // The header as the row describes the file; the samples are stored
         // whatever this answers.
-        writeArchiveHeader(db, store, candidate.path);
-        return Replacement{kResultOk, true, candidate.path};
+        writeArchiveHeader(db, store, span.path);
+        return Replacement{kResultOk, true, span.path};
     }
     return Replacement{};
+}
+
+Overlap replaceOverlappedSamples(ArchiveDatabase& db, const ChannelStore& store, const Piece& piece)
+{
+    Overlap overlap;
+    const double rate = store.sampleRate;
+    const std::int64_t count = piece.count();
+    if (count <= 0 || piece.samples.data() == nullptr || !(rate > 0.0) || !std::isfinite(rate)) return overlap;
+    const std::vector<CataloguedSpan> spans =
+        findOverlappingRows(db, store, piece.start, piece.start + piece.seconds, overlap.code);
+    if (overlap.code != kResultOk) return overlap;
+
+    // Sample numbers of the piece that a catalogued file holds, as
+    // [first, last) ranges: none of them is stored anew. Only samples that
+    // the row accounts for and the file holds on disk count: what a row
+    // claims beyond its file (a write that failed half-way, a file gone) is
+    // in no file and is stored as new data.
+    std::vector<std::pair<std::int64_t, std::int64_t>> covered;
+    for (const CataloguedSpan& span : spans) {
+        const auto offset = static_cast<std::int64_t>(std::round((span.begin - piece.start) * rate));
+        const double catalogued = std::round(span.length * rate);
+        if (!std::isfinite(catalogued) || catalogued <= 0.0) continue;
+        const std::int64_t held =
+            std::min<std::int64_t>(static_cast<std::int64_t>(catalogued), trzSampleCount(db.absolutePath(span.path)));
+        const std::int64_t first = std::max<std::int64_t>(offset, 0);
+        const std::int64_t last = std::min<std::int64_t>(offset + held, count);
+        if (last <= first) continue;
+        covered.emplace_back(first, last);
+        std::string reason;
+        if (overwriteTrzSamples(db.absolutePath(span.path), first - offset, piece.samples.data() + first,
+                                static_cast<std::int32_t>(last - first), &reason) != kResultOk) {
+            // Stored elsewhere, these samples would lie twice in the archive.
+            db.noteFailure(reason);
+            overlap.code = kResultFileOpenFailed;
+            return overlap;
+        }
+        noteArchiveRootInUse(db);
+        // The header as the row describes the file (a store cut off after
+        // its row statement left it behind); the samples are stored whatever
+        // this answers.
+        writeArchiveHeader(db, store, span.path);
+    }
+
+    // What lies before, between and after the covered ranges.
+    std::sort(covered.begin(), covered.end());
+    std::int64_t next = 0;
+    const auto addPart = [&](std::int64_t first, std::int64_t last) {
+        if (last <= first) return;
+        const double start = piece.start + static_cast<double>(first) / rate;
+        // The part that ends the piece keeps the piece's own end, so that its
+        // row accounts for the seconds a conversion without overlap would.
+        const double seconds = last == count ? piece.start + piece.seconds - start
+                                             : static_cast<double>(last - first) / rate;
+        overlap.parts.push_back(Piece{start, seconds,
+                                      piece.samples.subspan(static_cast<std::size_t>(first),
+                                                            static_cast<std::size_t>(last - first))});
+    };
+    for (const auto& [first, last] : covered) {
+        addPart(next, first);
+        next = std::max(next, last);
+    }
+    addPart(next, count);
+    return overlap;
 }
 
 }  // namespace catalogue
 
 using namespace catalogue;
+
+namespace {
+
+// Stores one part of a piece that no catalogued file holds: it continues
+// the channel's latest file when it starts at that file's end (same rate,
+// file not full), otherwise it starts a new file named by its start.
+ResultCode storePiece(ArchiveDatabase& db, const ChannelStore& store, const Piece& part)
+{
+    const double sampleRate = store.sampleRate;
+    bool spaceWarning = false;
+    LatestFileLookup latest = findLatestFile(db, store);
+    if (latest.code != kResultOk) return latest.code;
+
+    const SpaceReclaim reclaimed = db.reclaimSpace(store, latest.file.length);
+    if (reclaimed.code == kResultSpaceWarning) {
+        spaceWarning = true;
+    } else if (reclaimed.code != kResultOk) {
+        return reclaimed.code;
+    }
+    // The purge may have taken the very file the part would continue:
+    // the part then continues whatever is latest now, or starts a file.
+    if (reclaimed.purgedRows > 0) {
+        latest = findLatestFile(db, store);
+        if (latest.code != kResultOk) return latest.code;
+    }
+
+    // A file is continued only at its own rate: samples at another rate
+    // would shift every later time in it.
+    const LatestFile& file = latest.file;
+    const bool continues = file.found &&
+                           std::fabs(file.begin + file.length - part.start) <
+                               kContinuationIntervals / sampleRate &&
+                           file.length < db.filePeriod() && std::fabs(file.rate - sampleRate) < kRateTolerance;
+    WrittenPiece written;
+    if (continues) {
+        written = appendArchivePiece(db, part, file);
+        if (written.code != kResultOk) return written.code;
+        const ResultCode rc = extendFileRow(db, store, file, part);
+        if (rc != kResultOk && rc != kResultNoRowUpdated) return rc;
+    } else {
+        written = createArchivePiece(db, store, part);
+        if (written.code != kResultOk) return written.code;
+        const ResultCode rc = insertFileRow(db, store, part, written.path, kTrzDataOffset);
+        if (rc != kResultOk) {
+            // A file that no row accounts for would only shadow the next
+            // store of the same start.
+            const std::string diagnostics = db.lastDiagnostics();
+            removeArchiveFile(db, db.absolutePath(written.path));
+            db.noteFailure(diagnostics);
+            return rc;
+        }
+    }
+    // After the row statement, so that the header describes the file as
+    // it is now catalogued; the part is stored whatever this answers.
+    writeArchiveHeader(db, store, written.path);
+    return spaceWarning ? kResultSpaceWarning : kResultOk;
+}
+
+}  // namespace
+
 
 ResultCode ArchiveDatabase::replaceArchivedData(const ChannelStore& store, bool& replaced)
 {
@@ -404,62 +543,20 @@ ResultCode ArchiveDatabase::archiveChannel(const ChannelStore& store)
             }
         };
 
-        // A piece that an earlier conversion archived already is replaced
-        // where it lies, so that converting it again (also after a store
-        // that was cut off half-way) neither duplicates nor loses any.
-        const Replacement replacement =
-            replaceContainedSamples(*this, store, piece.samples, piece.start, piece.start + piece.seconds);
-        if (replacement.code != kResultOk) return replacement.code;
-        if (replacement.replaced) {
-            advance();
-            continue;
-        }
-
-        LatestFileLookup latest = findLatestFile(*this, store);
-        if (latest.code != kResultOk) return latest.code;
-
-        const SpaceReclaim reclaimed = reclaimSpace(store, latest.file.length);
-        if (reclaimed.code == kResultSpaceWarning) {
-            spaceWarning = true;
-        } else if (reclaimed.code != kResultOk) {
-            return reclaimed.code;
-        }
-        // The purge may have taken the very file the piece would continue:
-        // the piece then continues whatever is latest now, or starts a file.
-        if (reclaimed.purgedRows > 0) {
-            latest = findLatestFile(*this, store);
-            if (latest.code != kResultOk) return latest.code;
-        }
-
-        // A file is continued only at its own rate: samples at another rate
-        // would shift every later time in it.
-        const LatestFile& file = latest.file;
-        const bool continues = file.found &&
-                               std::fabs(file.begin + file.length - piece.start) <
-                                   kContinuationIntervals / sampleRate &&
-                               file.length < filePeriod() && std::fabs(file.rate - sampleRate) < kRateTolerance;
-        WrittenPiece written;
-        if (continues) {
-            written = appendArchivePiece(*this, piece, file);
-            if (written.code != kResultOk) return written.code;
-            const ResultCode rc = extendFileRow(*this, store, file, piece);
-            if (rc != kResultOk && rc != kResultNoRowUpdated) return rc;
-        } else {
-            written = createArchivePiece(*this, store, piece);
-            if (written.code != kResultOk) return written.code;
-            const ResultCode rc = insertFileRow(*this, store, piece, written.path, kTrzDataOffset);
-            if (rc != kResultOk) {
-                // A file that no row accounts for would only shadow the next
-                // store of the same start.
-                const std::string diagnostics = lastDiagnostics();
-                removeArchiveFile(*this, absolutePath(written.path));
-                noteFailure(diagnostics);
+        // What earlier conversions archived of the piece is replaced where it
+        // lies, so that converting it again (also after a store that was cut
+        // off half-way, or once incomplete and again whole) neither
+        // duplicates nor loses any; only what lies beyond is stored.
+        const Overlap overlap = replaceOverlappedSamples(*this, store, piece);
+        if (overlap.code != kResultOk) return overlap.code;
+        for (const Piece& part : overlap.parts) {
+            const ResultCode rc = storePiece(*this, store, part);
+            if (rc == kResultSpaceWarning) {
+                spaceWarning = true;
+            } else if (rc != kResultOk) {
                 return rc;
             }
         }
-        // After the row statement, so that the header describes the file as
-        // it is now catalogued; the piece is stored whatever this answers.
-        writeArchiveHeader(*this, store, written.path);
         advance();
     }
     return spaceWarning ? kResultSpaceWarning : kResultOk;

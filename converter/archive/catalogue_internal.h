@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/platform.h"
 #include "converter/archive/archive_database.h"
@@ -107,6 +108,35 @@ struct Replacement {
 // it behind); the row stays as it is. Otherwise nothing is written.
 Replacement replaceContainedSamples(ArchiveDatabase& db, const ChannelStore& store,
                                     std::span<const float> samples, double begin, double end);
+
+// A catalogued file of the store's creator (FOFF 512, the store's rate)
+// whose span overlaps a stretch of time.
+struct CataloguedSpan {
+    double begin = 0.0;   // TBEGIN
+    double length = 0.0;  // TQTY
+    std::string path;     // CPATH
+};
+
+// The rows that share more than half a sample interval with begin to end,
+// newest first (one query; a row that only touches an end is not among
+// them). code: kResultOk or kResultQueryFailed (no rows then).
+std::vector<CataloguedSpan> findOverlappingRows(ArchiveDatabase& db, const ChannelStore& store, double begin,
+                                                double end, ResultCode& code);
+
+// What the catalogue already held of a piece: its samples were overwritten
+// in place there, and `parts` are what lies before, between and after the
+// catalogued files, in time order, still to be stored (the whole piece when
+// nothing overlaps it, nothing when files held all of it).
+struct Overlap {
+    ResultCode code = kResultOk;  // kResultOk, kResultQueryFailed or kResultFileOpenFailed
+    std::vector<Piece> parts;
+};
+
+// Overwrites the samples of the piece that the catalogued files overlapping
+// it account for and hold on disk, in place, and rewrites each such file's
+// header from its row; no row changes. A file that cannot be written fails
+// the piece (its samples are never stored beside it).
+Overlap replaceOverlappedSamples(ArchiveDatabase& db, const ChannelStore& store, const Piece& piece);
 
 // Number of FILELIST rows of any station or creator whose CPATH is
 // cataloguePath.

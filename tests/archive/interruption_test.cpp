@@ -133,6 +133,18 @@ TEST_P(InterruptionTest, InPlaceReconversionIsRepairedWhereverItIsCutOff)
     interruptEverywhere(s);
 }
 
+TEST_P(InterruptionTest, CompletedPartialMinuteIsRepairedWhereverItIsCutOff)
+{
+    // The minute was converted while half written: its whole overwrites the
+    // first 30 s in the hour file and continues it with the rest.
+    Scenario s;
+    s.before = {{"KAM", writeRecording("m00", kHour, 60, 100)},
+                {"KAM", writeRecording("m01-part", kHour + 60, 30, 100)}};
+    s.target = {"KAM", writeRecording("m01", kHour + 60, 60, 100)};
+    s.following = {{"KAM", writeRecording("m02", kHour + 120, 60, 100)}};
+    interruptEverywhere(s);
+}
+
 TEST_P(InterruptionTest, MultiPeriodStoreIsRepairedWhereverItIsCutOff)
 {
     // Half an hour, then 90 minutes: the first hour of them continues the
