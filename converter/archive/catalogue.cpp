@@ -66,18 +66,22 @@ std::int64_t LatestFile::cataloguedSamples() const
     return static_cast<std::int64_t>(samples);
 }
 
-LatestFileLookup findLatestFile(ArchiveDatabase& db, const ChannelStore& store)
+LatestFileLookup findLatestFile(ArchiveDatabase& db, const ChannelStore& store, double pieceStart)
 {
     const FilelistNames& names = db.schemaNames().filelist;
+    // A file that the piece continues holds less than a file period, so it
+    // begins within one period (and a second's margin) before the piece.
+    const double earliestBegin = pieceStart - static_cast<double>(db.filePeriod()) - 1.0;
     StatementText text;
     // SPS comes along so that a file is continued only at its own rate and
     // its catalogued length is known in samples.
-    text.format("select %s,%s,%s,%s,%s from %s where %s='%s' and %s='%s' and %s order by %s desc,%s desc",
+    text.format("select %s,%s,%s,%s,%s from %s where %s='%s' and %s='%s' and %s and %s>=%0.4f and %s<=%0.4f "
+                "order by %s desc,%s desc",
                 names.foff.c_str(), names.tbegin.c_str(), names.tqty.c_str(), names.cpath.c_str(),
                 names.sps.c_str(), names.table.c_str(), names.sta.c_str(), sqlText(store.station).c_str(),
                 names.ch.c_str(), sqlText(store.channel).c_str(),
-                locationCondition(names.lcode.view(), store.locationCode).c_str(), names.lddate.c_str(),
-                names.tbegin.c_str());
+                locationCondition(names.lcode.view(), store.locationCode).c_str(), names.tbegin.c_str(),
+                earliestBegin, names.tbegin.c_str(), pieceStart, names.lddate.c_str(), names.tbegin.c_str());
 
     odbc::IntegerColumn foff;
     odbc::DoubleColumn begin;
@@ -85,9 +89,10 @@ LatestFileLookup findLatestFile(ArchiveDatabase& db, const ChannelStore& store)
     odbc::TextColumn<StatementText::kCapacity> path;
     odbc::DoubleColumn rate;
     LatestFileLookup lookup;
-    // Newest first, until a file with this program's header size. A failed
-    // fetch is a failure: taken for the end of the rows, it would start a new
-    // file beside the one the piece continues.
+    // Newest first, only files with this program's header size; the first
+    // that ends at the piece's start ends the search. A failed fetch is a
+    // failure: taken for the end of the rows, it would start a new file
+    // beside the one the piece continues.
     const QueryEnd end = db.query(
         text,
         [&](odbc::Statement& statement) {
@@ -99,13 +104,16 @@ LatestFileLookup findLatestFile(ArchiveDatabase& db, const ChannelStore& store)
         },
         [&] {
             if (foff.isNull() || foff.value != kTrzDataOffset) return true;
-            LatestFile& latest = lookup.file;
-            latest.found = true;
-            latest.begin = begin.isNull() ? 0.0 : begin.value;
-            latest.length = length.isNull() ? 0.0 : length.value;
-            latest.rate = rate.isNull() ? 0.0 : rate.value;
-            latest.path.assign(path.view());
-            return false;
+            LatestFile row;
+            row.found = true;
+            row.begin = begin.isNull() ? 0.0 : begin.value;
+            row.length = length.isNull() ? 0.0 : length.value;
+            row.rate = rate.isNull() ? 0.0 : rate.value;
+            row.path.assign(path.view());
+            const bool endsAtPiece =
+                row.rate > 0.0 && std::fabs(row.begin + row.length - pieceStart) < kContinuationIntervals / row.rate;
+            if (endsAtPiece || !lookup.file.found) lookup.file = std::move(row);
+            return !endsAtPiece;
         });
     if (end != QueryEnd::kStopped && end != QueryEnd::kAllRowsRead) return LatestFileLookup{kResultQueryFailed, {}};
     return lookup;
@@ -420,7 +428,7 @@ ResultCode storePiece(ArchiveDatabase& db, const ChannelStore& store, const Piec
 {
     const double sampleRate = store.sampleRate;
     bool spaceWarning = false;
-    LatestFileLookup latest = findLatestFile(db, store);
+    LatestFileLookup latest = findLatestFile(db, store, part.start);
     if (latest.code != kResultOk) return latest.code;
 
     const SpaceReclaim reclaimed = db.reclaimSpace(store, latest.file.length);
@@ -432,7 +440,7 @@ ResultCode storePiece(ArchiveDatabase& db, const ChannelStore& store, const Piec
     // The purge may have taken the very file the part would continue:
     // the part then continues whatever is latest now, or starts a file.
     if (reclaimed.purgedRows > 0) {
-        latest = findLatestFile(db, store);
+        latest = findLatestFile(db, store, part.start);
         if (latest.code != kResultOk) return latest.code;
     }
 

@@ -39,7 +39,12 @@ struct LatestFileLookup {
     ResultCode code = kResultOk;  // kResultOk (found or not) or kResultQueryFailed
     LatestFile file;
 };
-LatestFileLookup findLatestFile(ArchiveDatabase& db, const ChannelStore& store);
+// Among the channel's rows that begin within one file period before
+// pieceStart, the one that ends where the piece starts, else the newest of
+// them: after a gap, the file before the gap is still the one a re-run of
+// the minute before the gap continues, even when a file after the gap was
+// catalogued later.
+LatestFileLookup findLatestFile(ArchiveDatabase& db, const ChannelStore& store, double pieceStart);
 
 // One piece of a store: at most one file period of its samples, from start
 // on; `seconds` is what its catalogue row accounts for.

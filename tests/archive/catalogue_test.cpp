@@ -452,7 +452,7 @@ TEST_P(CatalogueTest, CataloguesWithoutEndColumnAndFindsLatestFileOfOwnHeaderSiz
     ASSERT_TRUE(database->execute("insert into FILELIST(STA,CH,LCODE,TBEGIN,TQTY,SPS,CPATH,CREATER,FOFF,LDDATE) "
                                   "values ('KAM','SHZ',NULL,1252926000,60,100,'elsewhere','other',1024,"
                                   "'2100-01-01 00:00:00')"));
-    const catalogue::LatestFileLookup latest = catalogue::findLatestFile(noTend, channelStore("KAM", "SHZ", 0, {}));
+    const catalogue::LatestFileLookup latest = catalogue::findLatestFile(noTend, channelStore("KAM", "SHZ", 0, {}), kHour + 60);
     ASSERT_EQ(latest.code, kResultOk);
     EXPECT_TRUE(latest.file.found);
     EXPECT_EQ(latest.file.path, r[0].cpath);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/irregular_minutes.h"
 #include "tests/support/program_fixture.h"
 
 namespace tremcvt {
@@ -141,6 +142,21 @@ TEST_P(InterruptionTest, CompletedPartialMinuteIsRepairedWhereverItIsCutOff)
     s.before = {{"KAM", writeRecording("m00", kHour, 60, 100)},
                 {"KAM", writeRecording("m01-part", kHour + 60, 30, 100)}};
     s.target = {"KAM", writeRecording("m01", kHour + 60, 60, 100)};
+    s.following = {{"KAM", writeRecording("m02", kHour + 120, 60, 100)}};
+    interruptEverywhere(s);
+}
+
+TEST_P(InterruptionTest, MinuteWithAGapIsRepairedWhereverItsStoreIsCutOff)
+{
+    // Second 30 is missing: the first segment continues the hour file, the
+    // second starts a new file at :30 that the next minute continues.
+    std::vector<test::IrregularBlock> blocks = test::secondsFrom(0, 60);
+    blocks.erase(blocks.begin() + 30);
+    const fs::path gap = winDir / "m01-gap";
+    ASSERT_TRUE(writeWinFile(gap.string(), test::irregularSeconds(blocks, kHour + 60, 100)));
+    Scenario s;
+    s.before = {{"KAM", writeRecording("m00", kHour, 60, 100)}};
+    s.target = {"KAM", gap.string()};
     s.following = {{"KAM", writeRecording("m02", kHour + 120, 60, 100)}};
     interruptEverywhere(s);
 }
