@@ -167,52 +167,56 @@ TEST_P(TrzRunTest, MinuteFilesContinueOneHourFilePerChannelAndReconvertIdentical
     EXPECT_EQ(differences(once, after), std::vector<std::string>{});
 }
 
-// Irregular minute files, each followed by the next regular minute: every
+// Irregular minute files, each followed by the next regular minute, at
+// three rates and within an hour, at an hour's end and at midnight: every
 // sample at its true time, every second once, each row telling its file
 // (TBEGIN, TQTY and SPS against the file's size and samples), no two rows of
 // a channel overlapping, and the irregularities reported on standard error.
 TEST_P(TrzRunTest, IrregularMinutesStoreEverySampleOnceAtItsTime)
 {
-    const std::int64_t minute = kHour + 120;
-    for (const test::IrregularCase& c : test::irregularCases()) {
-        SCOPED_TRACE(c.name);
-        resetArchive();
-        const fs::path irregular = winDir / "irregular";
-        const std::vector<test::IrregularBlock> next = test::secondsFrom(60, 120);
-        ASSERT_TRUE(writeWinFile(irregular.string(), test::irregularSeconds(c.blocks, minute, kSps)));
-        ASSERT_TRUE(writeWinFile((winDir / "next").string(), test::irregularSeconds(next, minute, kSps)));
-        const auto run = convert(kStations[0], irregular.string());
-        EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
-        EXPECT_NE(run.errorOutput.find("tremcvt: KAM::BHZ: "), std::string::npos) << run.errorOutput;
-        EXPECT_EQ(run.output.find("error"), std::string::npos) << run.output;
-        const auto following = convert(kStations[0], (winDir / "next").string());
-        EXPECT_EQ(following.exitStatus, 0) << following.output << following.errorOutput;
+    for (const test::IrregularPlacement& at : test::irregularPlacements()) {
+        test::setSitechanRate(*database, "KAM", at.rate);
+        for (const test::IrregularCase& c : test::irregularCases()) {
+            SCOPED_TRACE(c.name + ", " + at.name);
+            resetArchive();
+            const fs::path irregular = winDir / "irregular";
+            const std::vector<test::IrregularBlock> next = test::secondsFrom(60, 120);
+            ASSERT_TRUE(writeWinFile(irregular.string(), test::irregularSeconds(c.blocks, at.minute, at.rate)));
+            ASSERT_TRUE(writeWinFile((winDir / "next").string(), test::irregularSeconds(next, at.minute, at.rate)));
+            const auto run = convert(kStations[0], irregular.string());
+            EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
+            EXPECT_NE(run.errorOutput.find("tremcvt: KAM::BHZ: "), std::string::npos) << run.errorOutput;
+            EXPECT_EQ(run.output.find("error"), std::string::npos) << run.output;
+            const auto following = convert(kStations[0], (winDir / "next").string());
+            EXPECT_EQ(following.exitStatus, 0) << following.output << following.errorOutput;
 
-        for (const test::Channel& channel : test::kChannels) {
-            SCOPED_TRACE(channel.component);
-            std::vector<test::IrregularBlock> all = c.blocks;
-            all.insert(all.end(), next.begin(), next.end());
-            const auto rows = database->query("select TBEGIN,TQTY,SPS,CPATH from FILELIST where STA='KAM' and CH='" +
-                                              std::string(channel.component) + "' order by TBEGIN");
-            ASSERT_TRUE(rows.has_value());
-            test::TimedSamples stored;
-            double lastEnd = 0.0;
-            for (const std::string& row : *rows) {
-                double begin = 0.0, seconds = 0.0, sps = 0.0;
-                char cpath[256] = {};
-                ASSERT_EQ(std::sscanf(row.c_str(), "%lf|%lf|%lf|%255[^\n]", &begin, &seconds, &sps, cpath), 4) << row;
-                EXPECT_GE(begin, lastEnd - 1e-6) << "overlapping rows, " << row;
-                lastEnd = begin + seconds;
-                TrzHeader header;
-                std::vector<float> samples;
-                ASSERT_TRUE(readTrzFile((archiveDir / cpath).string(), header, samples)) << row;
-                EXPECT_EQ(static_cast<double>(samples.size()), seconds * sps) << row;
-                EXPECT_EQ(test::addStored(stored, static_cast<double>(minute), begin, sps, samples.data(),
-                                          samples.size()),
-                          0)
-                    << row;
+            for (const test::Channel& channel : test::kChannels) {
+                SCOPED_TRACE(channel.component);
+                std::vector<test::IrregularBlock> all = c.blocks;
+                all.insert(all.end(), next.begin(), next.end());
+                const auto rows = database->query("select TBEGIN,TQTY,SPS,CPATH from FILELIST where STA='KAM' and "
+                                                  "CH='" + std::string(channel.component) + "' order by TBEGIN");
+                ASSERT_TRUE(rows.has_value());
+                test::TimedSamples stored;
+                double lastEnd = 0.0;
+                for (const std::string& row : *rows) {
+                    double begin = 0.0, seconds = 0.0, sps = 0.0;
+                    char cpath[256] = {};
+                    ASSERT_EQ(std::sscanf(row.c_str(), "%lf|%lf|%lf|%255[^\n]", &begin, &seconds, &sps, cpath), 4)
+                        << row;
+                    EXPECT_GE(begin, lastEnd - 1e-6) << "overlapping rows, " << row;
+                    lastEnd = begin + seconds;
+                    TrzHeader header;
+                    std::vector<float> samples;
+                    ASSERT_TRUE(readTrzFile((archiveDir / cpath).string(), header, samples)) << row;
+                    EXPECT_NEAR(static_cast<double>(samples.size()), seconds * sps, 1e-6) << row;
+                    EXPECT_EQ(test::addStored(stored, static_cast<double>(at.minute), begin, sps, samples.data(),
+                                              samples.size()),
+                              0)
+                        << row;
+                }
+                EXPECT_EQ(stored, test::expectedSamples(all, channel.id, at.rate));
             }
-            EXPECT_EQ(stored, test::expectedSamples(all, channel.id, kSps));
         }
     }
 }

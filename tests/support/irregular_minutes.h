@@ -58,6 +58,31 @@ inline std::vector<IrregularCase> irregularCases()
     return cases;
 }
 
+// Where and at which rate the irregular minutes are tried: within an hour,
+// as the last minute of an hour (its neighbour opens the next hour file) and
+// as the last minute of a UTC day (its neighbour opens the next day).
+struct IrregularPlacement {
+    std::string name;
+    int rate = 100;
+    std::int64_t minute = 0;  // seconds since 1970
+};
+
+inline std::vector<IrregularPlacement> irregularPlacements()
+{
+    return {{"100 sps within an hour", 100, kHour + 120},
+            {"20 sps at the end of an hour", 20, kHour + 3540},
+            {"200 sps at midnight", 200, kHour + 13 * 3600 - 60}};
+}
+
+// The SITECHAN rate of the station's channels in the fixture's database.
+inline void setSitechanRate(const ArchiveTestDatabase& database, const std::string& station, int rate)
+{
+    std::string error;
+    ASSERT_TRUE(database.execute("update SITECHAN set SPS=" + std::to_string(rate) + " where STA='" + station + "'",
+                                 &error))
+        << error;
+}
+
 // The value of sample i of the second s (from the minute) at sps samples
 // per second: its time in milliseconds after the minute, plus a bias that
 // keeps it positive.

@@ -510,44 +510,48 @@ TEST_P(CssRunTest, RealRecordingsGiveTheSamplesThatWindumpReports)
 
 // Irregular minute files: one wfdisc line per segment, each with its own
 // time, nsamp, samprate and foff into the channel's ".w" file, which holds
-// the segments one after another; every sample at its true time, once.
+// the segments one after another; every sample at its true time, once, at
+// each rate and place the irregular minutes are tried.
 TEST_P(CssRunTest, IrregularMinutesGiveOneWfdiscLinePerSegment)
 {
-    const std::int64_t minute = kHour + 120;
-    for (const IrregularCase& c : irregularCases()) {
-        SCOPED_TRACE(c.name);
-        const std::string win = (winDir / "irregular").string();
-        ASSERT_TRUE(writeWinFile(win, irregularSeconds(c.blocks, minute, 100)));
-        const std::string wfdisc = (outRoot / "irregular.wfdisc").string();
-        const ProcessResult run = convert("KAM", win, wfdisc);
-        EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
-        EXPECT_NE(run.errorOutput.find("tremcvt: KAM::BHZ: "), std::string::npos) << run.errorOutput;
+    for (const IrregularPlacement& at : irregularPlacements()) {
+        setSitechanRate(*database, "KAM", at.rate);
+        const std::int64_t minute = at.minute;
+        for (const IrregularCase& c : irregularCases()) {
+            SCOPED_TRACE(c.name + ", " + at.name);
+            const std::string win = (winDir / "irregular").string();
+            ASSERT_TRUE(writeWinFile(win, irregularSeconds(c.blocks, minute, at.rate)));
+            const std::string wfdisc = (outRoot / "irregular.wfdisc").string();
+            const ProcessResult run = convert("KAM", win, wfdisc);
+            EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
+            EXPECT_NE(run.errorOutput.find("tremcvt: KAM::BHZ: "), std::string::npos) << run.errorOutput;
 
-        std::map<std::string, TimedSamples> stored;  // by channel
-        std::istringstream lines(readFile(wfdisc));
-        std::string line;
-        while (std::getline(lines, line)) {
-            std::istringstream fields(line);
-            std::string sta, chan, skip, dfile;
-            double time = 0, endtime = 0, samprate = 0;
-            long nsamp = 0, foff = 0;
-            fields >> sta >> chan >> time >> skip >> skip >> skip >> endtime >> nsamp >> samprate;
-            for (int i = 0; i < 7; ++i) fields >> skip;
-            fields >> dfile >> foff;
-            ASSERT_TRUE(fields) << line;
-            EXPECT_NEAR((endtime - time) * samprate, static_cast<double>(nsamp), 1e-3) << line;
-            const std::string bytes = readFile(outRoot / dfile);
-            ASSERT_GE(bytes.size(), static_cast<std::size_t>(foff + 4 * nsamp)) << line;
-            std::vector<float> samples(static_cast<std::size_t>(nsamp));
-            std::memcpy(samples.data(), bytes.data() + foff, 4 * samples.size());
-            EXPECT_EQ(addStored(stored[chan], static_cast<double>(minute), time, samprate, samples.data(),
-                                samples.size()),
-                      0)
-                << line;
-        }
-        for (const Channel& channel : kChannels) {
-            SCOPED_TRACE(channel.component);
-            EXPECT_EQ(stored[channel.component], expectedSamples(c.blocks, channel.id, 100));
+            std::map<std::string, TimedSamples> stored;  // by channel
+            std::istringstream lines(readFile(wfdisc));
+            std::string line;
+            while (std::getline(lines, line)) {
+                std::istringstream fields(line);
+                std::string sta, chan, skip, dfile;
+                double time = 0, endtime = 0, samprate = 0;
+                long nsamp = 0, foff = 0;
+                fields >> sta >> chan >> time >> skip >> skip >> skip >> endtime >> nsamp >> samprate;
+                for (int i = 0; i < 7; ++i) fields >> skip;
+                fields >> dfile >> foff;
+                ASSERT_TRUE(fields) << line;
+                EXPECT_NEAR((endtime - time) * samprate, static_cast<double>(nsamp), 1e-3) << line;
+                const std::string bytes = readFile(outRoot / dfile);
+                ASSERT_GE(bytes.size(), static_cast<std::size_t>(foff + 4 * nsamp)) << line;
+                std::vector<float> samples(static_cast<std::size_t>(nsamp));
+                std::memcpy(samples.data(), bytes.data() + foff, 4 * samples.size());
+                EXPECT_EQ(addStored(stored[chan], static_cast<double>(minute), time, samprate, samples.data(),
+                                    samples.size()),
+                          0)
+                    << line;
+            }
+            for (const Channel& channel : kChannels) {
+                SCOPED_TRACE(channel.component);
+                EXPECT_EQ(stored[channel.component], expectedSamples(c.blocks, channel.id, at.rate));
+            }
         }
     }
 }

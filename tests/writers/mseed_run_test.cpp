@@ -545,34 +545,49 @@ TEST_P(MseedRunTest, AnInterruptedStoreLeavesTheOldOrTheNewDayFile)
     }
 }
 
-// Irregular minute files: each segment at its own start and rate in the day
-// file, every sample at its true time, once.
+// Irregular minute files, each followed by the next regular minute, at
+// three rates and within an hour, at an hour's end and at midnight: each
+// segment at its own start and rate in its UTC day file, every sample at its
+// true time, once.
 TEST_P(MseedRunTest, IrregularMinutesStoreEachSegmentAtItsStartAndRate)
 {
     writeIni("KAM", {{kChannels[0].id, kChannels[0].component}, {kChannels[1].id, kChannels[1].component}});
     addSitechan({{"KAM", kChannels[0].component, 100}, {"KAM", kChannels[1].component, 100}});
-    const std::int64_t minute = kHour + 120;
-    for (const IrregularCase& c : irregularCases()) {
-        SCOPED_TRACE(c.name);
-        fs::remove_all(sdsDir);
-        fs::create_directories(sdsDir);
-        const fs::path win = winDir / "irregular";
-        ASSERT_TRUE(writeWinFile(win.string(), irregularSeconds(c.blocks, minute, 100)));
-        const ProcessResult run = convert("KAM", win, {"mseed=" + sdsDir.string()});
-        EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
-        EXPECT_NE(run.errorOutput.find("tremcvt: KAM::BHZ: "), std::string::npos) << run.errorOutput;
-        for (const Channel& channel : kChannels) {
-            SCOPED_TRACE(channel.component);
-            const auto back = readDayFile(dayFile(sdsDir, "XX", "KAM", channel.component, 2009, 257));
-            ASSERT_TRUE(back.ok) << back.problem;
-            TimedSamples stored;
-            for (const mseed_test::Segment& segment : back.segments) {
-                const std::vector<float> values(segment.samples.begin(), segment.samples.end());
-                EXPECT_EQ(addStored(stored, static_cast<double>(minute), static_cast<double>(segment.start) / 1e6,
-                                    segment.rate, values.data(), values.size()),
-                          0);
+    for (const IrregularPlacement& at : irregularPlacements()) {
+        setSitechanRate(*database, "KAM", at.rate);
+        for (const IrregularCase& c : irregularCases()) {
+            SCOPED_TRACE(c.name + ", " + at.name);
+            fs::remove_all(sdsDir);
+            fs::create_directories(sdsDir);
+            const std::vector<IrregularBlock> next = secondsFrom(60, 120);
+            const fs::path win = winDir / "irregular";
+            const fs::path nextWin = winDir / "next";
+            ASSERT_TRUE(writeWinFile(win.string(), irregularSeconds(c.blocks, at.minute, at.rate)));
+            ASSERT_TRUE(writeWinFile(nextWin.string(), irregularSeconds(next, at.minute, at.rate)));
+            const ProcessResult run = convert("KAM", win, {"mseed=" + sdsDir.string()});
+            EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
+            EXPECT_NE(run.errorOutput.find("tremcvt: KAM::BHZ: "), std::string::npos) << run.errorOutput;
+            EXPECT_EQ(convert("KAM", nextWin, {"mseed=" + sdsDir.string()}).exitStatus, 0);
+            std::vector<IrregularBlock> all = c.blocks;
+            all.insert(all.end(), next.begin(), next.end());
+            for (const Channel& channel : kChannels) {
+                SCOPED_TRACE(channel.component);
+                TimedSamples stored;
+                for (const int day : {257, 258}) {
+                    const std::string path = dayFile(sdsDir, "XX", "KAM", channel.component, 2009, day);
+                    if (!fs::exists(path)) continue;
+                    const auto back = readDayFile(path);
+                    ASSERT_TRUE(back.ok) << back.problem;
+                    for (const mseed_test::Segment& segment : back.segments) {
+                        const std::vector<float> values(segment.samples.begin(), segment.samples.end());
+                        EXPECT_EQ(addStored(stored, static_cast<double>(at.minute),
+                                            static_cast<double>(segment.start) / 1e6, segment.rate, values.data(),
+                                            values.size()),
+                                  0);
+                    }
+                }
+                EXPECT_EQ(stored, expectedSamples(all, channel.id, at.rate));
             }
-            EXPECT_EQ(stored, expectedSamples(c.blocks, channel.id, 100));
         }
     }
 }
