@@ -13,6 +13,10 @@
 #    SQLite archive, one batch per day, to show that the cost per file stays
 #    flat as the catalogue grows (first day against last), and the peak
 #    memory of one batch over the whole week against one over a day.
+# With IRREGULAR=1 in the environment the minute files are irregular, each
+# as winwrite --irregular makes it (a missing second, a channel missing some
+# seconds, a repeated second, swapped seconds, a late block of the previous
+# minute, a second at half rate, in turn), to set against a regular day.
 # Everything lives in a temporary folder that is removed at the end.
 set -euo pipefail
 
@@ -94,8 +98,10 @@ compare_day() {  # label fresh-function
 }
 
 interval=$(printf '%03d %02d:%02d' $((minutes / 1440)) $((minutes % 1440 / 60)) $((minutes % 60)))
-echo "== generating $minutes minute files (3 channels, 100 sps)"
-"$winwrite" --start 2010-03-03T00:00:00 --minutes "$minutes" "${channels[@]}" "$work/day" >/dev/null
+irregular=()
+[ "${IRREGULAR:-0}" = 1 ] && irregular=(--irregular)
+echo "== generating $minutes ${irregular:+irregular }minute files (3 channels, 100 sps)"
+"$winwrite" --start 2010-03-03T00:00:00 --minutes "$minutes" "${channels[@]}" "${irregular[@]}" "$work/day" >/dev/null
 
 compare_day SQLite fresh_sqlite
 

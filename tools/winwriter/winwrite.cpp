@@ -1,5 +1,6 @@
 // winwrite: writes deterministic synthetic WIN files for demonstrations and
 // benchmarks.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,11 @@ const char kUsage[] =
     "                               differences, 5: absolute 32-bit values); default: the\n"
     "                               smallest that holds each channel's second\n"
     "  --long-header                write 5-byte channel headers (always used above 4095 sps)\n"
+    "  --irregular                  with --minutes: each file as telemetry may deliver it, in\n"
+    "                               turn second 30 missing, the first channel missing from\n"
+    "                               seconds 20-24, second 12 repeated, seconds 40 and 41\n"
+    "                               swapped, a late block of the previous minute first, and\n"
+    "                               the first channel at half rate in second 30\n"
     "  --help                       show this text\n"
     "\n"
     "Examples:\n"
@@ -60,6 +66,7 @@ struct Options {
     std::uint32_t seed = 1;
     int sizeCode = tremcvt::kWinWriterAutoSize;
     bool longHeader = false;
+    bool irregular = false;
     std::vector<ChannelOption> channels;
     std::string output;
 };
@@ -112,8 +119,40 @@ int usageError(const char* message, const char* value)
     return kExitUsage;
 }
 
-// Writes seconds [first, first + count) to one file.
-bool writeFile(const Options& options, const std::string& path, std::int64_t first, long count)
+// One second block of a file: its time, and how the first channel
+// appears in it (absent, or at its rate divided by firstDivisor).
+struct BlockPlan {
+    std::int64_t time = 0;
+    bool withFirst = true;
+    int firstDivisor = 1;
+};
+
+std::vector<BlockPlan> regularBlocks(std::int64_t first, long count)
+{
+    std::vector<BlockPlan> blocks;
+    for (long k = 0; k < count; ++k) blocks.push_back({first + k});
+    return blocks;
+}
+
+// The blocks of the minute at `minute` with the irregularity of its turn.
+std::vector<BlockPlan> irregularBlocks(std::int64_t minute, long turn)
+{
+    std::vector<BlockPlan> blocks = regularBlocks(minute, 60);
+    switch (turn % 6) {
+    case 0: blocks.erase(blocks.begin() + 30); break;
+    case 1:
+        for (int s = 20; s < 25; ++s) blocks[static_cast<std::size_t>(s)].withFirst = false;
+        break;
+    case 2: blocks.insert(blocks.begin() + 13, BlockPlan{minute + 12}); break;
+    case 3: std::swap(blocks[40], blocks[41]); break;
+    case 4: blocks.insert(blocks.begin(), BlockPlan{minute - 10}); break;
+    default: blocks[30].firstDivisor = 2; break;
+    }
+    return blocks;
+}
+
+// Writes the planned second blocks to one file.
+bool writeFile(const Options& options, const std::string& path, const std::vector<BlockPlan>& blocks)
 {
     tremcvt::WinFileWriter writer;
     if (!writer.open(path)) {
@@ -121,17 +160,19 @@ bool writeFile(const Options& options, const std::string& path, std::int64_t fir
         return false;
     }
     tremcvt::WinSecond second;
-    second.channels.resize(options.channels.size());
-    for (long k = 0; k < count; ++k) {
-        const std::int64_t t = first + k;
+    for (const BlockPlan& plan : blocks) {
+        const std::int64_t t = plan.time;
         tremcvt::setSecondTime(second, static_cast<double>(t));
+        second.channels.clear();
         for (std::size_t c = 0; c < options.channels.size(); ++c) {
-            auto& block = second.channels[c];
+            if (c == 0 && !plan.withFirst) continue;
+            tremcvt::WinChannelSecond block;
             block.channelId = options.channels[c].id;
             block.sizeCode = options.sizeCode;
             block.longHeader = options.longHeader;
-            block.samples = tremcvt::syntheticSecond(block.channelId, options.seed, t, options.channels[c].sps,
-                                                     options.amplitude);
+            const int sps = c == 0 ? std::max(1, options.channels[c].sps / plan.firstDivisor) : options.channels[c].sps;
+            block.samples = tremcvt::syntheticSecond(block.channelId, options.seed, t, sps, options.amplitude);
+            second.channels.push_back(std::move(block));
         }
         if (!writer.write(second)) {
             std::fprintf(stderr, "winwrite: %s: the forced size code cannot hold the signal's differences\n",
@@ -205,6 +246,8 @@ int main(int argc, char** argv)
             ++i;
         } else if (arg == "--long-header") {
             options.longHeader = true;
+        } else if (arg == "--irregular") {
+            options.irregular = true;
         } else if (!arg.empty() && arg[0] == '-') {
             return usageError("unknown option", arg.c_str());
         } else if (options.output.empty()) {
@@ -217,7 +260,9 @@ int main(int argc, char** argv)
     if (options.channels.empty()) options.channels.push_back(ChannelOption{0xA100, 100});
 
     if (options.minutes == 0) {
-        return writeFile(options, options.output, options.start, options.seconds) ? kExitOk : kExitWriteFailed;
+        if (options.irregular) return usageError("--irregular needs --minutes", nullptr);
+        return writeFile(options, options.output, regularBlocks(options.start, options.seconds)) ? kExitOk
+                                                                                               : kExitWriteFailed;
     }
     // Minute files start at whole minutes, as a recorder cuts them.
     const std::int64_t firstMinute = options.start - options.start % 60;
@@ -231,7 +276,8 @@ int main(int argc, char** argv)
                          ec.message().c_str());
             return kExitWriteFailed;
         }
-        if (!writeFile(options, path, t, 60)) return kExitWriteFailed;
+        const std::vector<BlockPlan> blocks = options.irregular ? irregularBlocks(t, m) : regularBlocks(t, 60);
+        if (!writeFile(options, path, blocks)) return kExitWriteFailed;
         std::printf("%s\n", path.c_str());
     }
     return kExitOk;
