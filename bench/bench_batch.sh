@@ -85,7 +85,7 @@ compare_day() {  # label fresh-function
 
   "$fresh"
   start=$(now)
-  (cd "$work" && find "$work/day" -type f | sort | while read -r f; do "$tremcvt" BEN "$f" >/dev/null || true; done)
+  (cd "$work" && find "$work/day" -type f | sort | while read -r f; do "$tremcvt" BEN "$f" >/dev/null 2>>"$work/single.err" || true; done)
   end=$(now)
   single_s=$(seconds "$start" "$end")
   fingerprint "${query[@]}" >"$work/single.print"
