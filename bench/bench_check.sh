@@ -2,6 +2,7 @@
 # Benchmark of tremcvt_check over a synthetic TRZ archive at its quota.
 #
 #   bench/bench_check.sh <build-dir> [stations] [hours] [pg-env-file]
+#   bench/bench_check.sh <build-dir> sds [days]
 #
 # The archive is made by a script, not by converting: stations (default 100)
 # of three channels at 100 sps, each channel with hours (default 71, what
@@ -14,8 +15,14 @@
 # /usr/bin/time: verify (structural),
 # availability as CSV with the picture, and verify --read-data of one
 # station. SQLite always; PostgreSQL too with pg-env-file (the env file of
-# scripts/pg-test-cluster.sh). Everything lives in a temporary folder that
-# is removed at the end.
+# scripts/pg-test-cluster.sh).
+#
+# With "sds": a year (default 365 days) of one station's SDS tree, three
+# channels at 100 sps: one real day file per channel made by converting a
+# synthetic day with tremcvt, copied to every day of 2010 with the day of
+# the year in each record header set to the copy's. Timed: verify --sds and
+# availability --sds with the picture.
+# Everything lives in a temporary folder that is removed at the end.
 set -euo pipefail
 
 build="$(cd "${1:?usage: $0 <build-dir> [stations] [hours] [pg-env-file]}" && pwd)"
@@ -32,6 +39,46 @@ export TZ=UTC TREMCVT_SYSCONFDIR="$work" ODBCINI="$work/odbc.ini"
 archive="$work/archive"
 mkdir -p "$archive"
 printf '[DATABASE]\nODBC=TRZ\nUSER=trz\nPASSWORD=kpv\nUSE_TEND=1\n[DATA]\nDIR=%s\n' "$archive" >"$work/tremcvt.ini"
+
+run_timed() {  # label, arguments...
+  local label="$1"; shift
+  (cd "$work" && /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$check" "$@" >"$work/out.txt" 2>"$work/err.txt") || true
+  read -r wall user system rss <"$work/time.txt"
+  printf '   %-34s %7.2f s wall %7.2f s CPU %7d KiB peak | %s\n' "$label" "$wall" "$(echo "$user + $system" | bc -l)" \
+    "$rss" "$(tail -n 1 "$work/out.txt" | cut -c1-60)"
+}
+if [ "$stations" = sds ]; then
+  days="${3:-365}"
+  tremcvt="$build/converter/driver/tremcvt"
+  winwrite="$build/tools/winwriter/winwrite"
+  printf '[system]\nnsta=1\nnet=XX\n[sta0]\nname=BEN\n101=BHZ\n102=BHN\n103=BHE\n' >>"$work/tremcvt.ini"
+  "$root/scripts/create-archive-db" sqlite "$work/archive.db" "$work/odbc.ini" TRZ --force >/dev/null
+  sqlite3 "$work/archive.db" "insert into SITECHAN(STA,CHAN,SPS,LCODE) values('BEN','BHZ',100,'??'),('BEN','BHN',100,'??'),('BEN','BHE',100,'??');"
+  echo "== making an SDS year: $days days x 3 channels at 100 sps"
+  "$winwrite" --start 2010-01-01T00:00:00 --seconds 86400 --amplitude 20 --channel 101:100 --channel 102:100 \
+    --channel 103:100 "$work/day.win"
+  mkdir -p "$work/sds"
+  (cd "$work" && "$tremcvt" BEN "$work/day.win" "mseed=$work/sds" >/dev/null)
+  rm -f "$work/day.win"
+  python3 - "$work/sds/2010/XX/BEN" "$days" <<'PY'
+import os, sys
+base, days = sys.argv[1], int(sys.argv[2])
+for channel in ("BHZ", "BHN", "BHE"):
+    folder = os.path.join(base, channel + ".D")
+    data = bytearray(open(os.path.join(folder, "XX.BEN..%s.D.2010.001" % channel), "rb").read())
+    records = len(data) // 512
+    for day in range(2, days + 1):
+        # The day of the year: bytes 22-23 of every record's fixed header.
+        data[22::512] = bytes([day >> 8]) * records
+        data[23::512] = bytes([day & 0xFF]) * records
+        with open(os.path.join(folder, "XX.BEN..%s.D.2010.%03d" % (channel, day)), "wb") as out:
+            out.write(data)
+PY
+  echo "   $(find "$work/sds" -type f | wc -l) day files, $(du -sh "$work/sds" | cut -f1)"
+  run_timed "verify --sds" verify --sds "$work/sds"
+  run_timed "availability --sds (csv + picture)" availability --sds "$work/sds" --format csv --picture "$work/sds.svg"
+  exit 0
+fi
 
 echo "== making $stations stations x 3 channels x $hours hour files"
 s=${EPOCHREALTIME/./}
@@ -68,14 +115,6 @@ files=$(wc -l <"$work/rows.csv")
 printf '   %d files and rows made in %.1f s\n' "$files" "$(echo "($e - $s) / 1000000" | bc -l)"
 
 columns="STA,CH,LCODE,TBEGIN,TQTY,TEND,SPS,GAIN,DATATYPE,FOFF,CPATH,CREATER,LDDATE,CALIB,CALPER"
-
-run_timed() {  # label, arguments...
-  local label="$1"; shift
-  (cd "$work" && /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$check" "$@" >"$work/out.txt" 2>"$work/err.txt") || true
-  read -r wall user system rss <"$work/time.txt"
-  printf '   %-34s %7.2f s wall %7.2f s CPU %7d KiB peak | %s\n' "$label" "$wall" "$(echo "$user + $system" | bc -l)" \
-    "$rss" "$(tail -n 1 "$work/out.txt" | cut -c1-60)"
-}
 
 bench_database() {  # label
   echo "== $1"

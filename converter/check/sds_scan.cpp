@@ -67,13 +67,19 @@ std::string reasonWithLibrary(const std::string& what)
 void parseDayFile(const std::string& file, std::vector<char>& bytes, bool readData, std::vector<SdsRecord>& records,
                   std::vector<Finding>& findings)
 {
+    // One record structure for the whole file: the library fills it anew
+    // for each record instead of allocating one per record.
+    MSRecord* parsed = nullptr;
+    RecordPointer record;
     for (std::size_t offset = 0; offset < bytes.size();) {
-        libraryMessages().clear();
-        MSRecord* parsed = nullptr;
+        if (!libraryMessages().empty()) libraryMessages().clear();
         const std::size_t available = std::min<std::size_t>(bytes.size() - offset, 1u << 30);
         const int status =
             msr_parse(bytes.data() + offset, static_cast<int>(available), &parsed, 0, readData ? 1 : 0, 0);
-        const RecordPointer record(parsed);
+        if (record.get() != parsed) {
+            record.release();
+            record.reset(parsed);
+        }
         if (status != MS_NOERROR || !record || record->reclen <= 0 ||
             static_cast<std::size_t>(record->reclen) > available) {
             std::string what = status > 0 ? "the record at byte " + std::to_string(offset) + " is cut short (" +
@@ -144,6 +150,9 @@ SdsScan scanSdsTree(const std::string& root, const Selection& selection, bool re
     std::sort(dayFiles.begin(), dayFiles.end());
 
     std::vector<char> bytes;
+    // Kept from file to file, so that a year of day files fills one buffer
+    // of records instead of growing a new one for each file.
+    std::vector<SdsRecord> records;
     for (const fs::path& path : dayFiles) {
         const std::string relative = path.lexically_relative(rootPath).generic_string();
         SdsDayName day;
@@ -153,7 +162,9 @@ SdsScan scanSdsTree(const std::string& root, const Selection& selection, bool re
             scan.findings.push_back({"unreadable", relative, "the day file cannot be read"});
             continue;
         }
-        std::vector<SdsRecord> records;
+        records.clear();
+        // Day files of this writer hold 512-byte records.
+        records.reserve(bytes.size() / 512 + 1);
         parseDayFile(relative, bytes, readData, records, scan.findings);
         scan.records += static_cast<std::int64_t>(records.size());
         for (Finding& finding : checkSdsRecords(relative, day, records)) scan.findings.push_back(std::move(finding));
