@@ -280,4 +280,9 @@ same_files "$launcher/linux/archive" "$launcher/windows/archive" "$launcher/linu
 echo "$(wc -l <"$launcher/linux/filelist.txt") FILELIST rows and $(wc -l <"$launcher/linux/archive.files")" \
   "archive files agree"
 
+step "the Windows zip"
+(cd "$win_build" && cpack -G ZIP >/dev/null) || fail "cpack could not make the zip"
+"$root/tests/packaging/check-packages.sh" "$(ls -t "$win_build"/tremcvt-*-windows-x64.zip | head -n 1)" ||
+  fail "the zip does not hold what README-Windows.txt says"
+
 step "all Windows tests passed"

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "converter/win/channel_table.h"
 #include "converter/win/irregularity_text.h"
 #include "converter/win/win_decoder.h"
@@ -104,6 +105,10 @@ void reportIrregularities(const std::string& path, const tremcvt::ChannelTable& 
 
 int main(int argc, char** argv)
 {
+    if (tremcvt::asksForVersion(argc, argv)) {
+        std::printf("%s\n", tremcvt::versionLine("windump").c_str());
+        return kExitOk;
+    }
     bool withSamples = false;
     std::vector<std::string> paths;
     for (int i = 1; i < argc; ++i) {

@@ -6,11 +6,20 @@
 #include <vector>
 
 #include "common/exit_codes.h"
+#include "common/version.h"
 #include "converter/batch/batch_job.h"
 #include "converter/batch/batch_options.h"
 
 int main(int argc, char** argv)
 {
+    if (tremcvt::asksForVersion(argc, argv)) {
+        std::printf("%s\n", tremcvt::versionLine("tremcvt_batch").c_str());
+        return 0;
+    }
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs(tremcvt::kBatchUsageText, stdout);
+        return 0;
+    }
     // Whatever escapes the batch ends it with the exception exit code; the
     // reason goes to standard error, standard output keeps the reports.
     try {

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/version.h"
 #include "common/calendar/calendar.h"
 #include "tools/winwriter/win_writer.h"
 
@@ -206,6 +207,10 @@ std::string minutePath(const std::string& directory, std::int64_t t)
 
 int main(int argc, char** argv)
 {
+    if (tremcvt::asksForVersion(argc, argv)) {
+        std::printf("%s\n", tremcvt::versionLine("winwrite").c_str());
+        return kExitOk;
+    }
     Options options;
     parseStart("2010-03-03T02:00:00", options.start);
     for (int i = 1; i < argc; ++i) {
