@@ -29,6 +29,8 @@ int main(int argc, char** argv)
             std::fputs(parsed.message.c_str(), stderr);
             return tremcvt::kBatchExitUsage;
         }
+        // The log of a scheduled batch names the build that made it.
+        std::fprintf(stderr, "%s\n", tremcvt::versionLine("tremcvt_batch").c_str());
         return tremcvt::runBatch(*parsed.options, stdout, stderr);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tremcvt_batch: the batch broke off: %s\n", error.what());

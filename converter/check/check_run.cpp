@@ -1,3 +1,4 @@
+#include "common/version.h"
 #include "converter/check/check_run.h"
 
 #include <algorithm>
@@ -146,6 +147,8 @@ int runCheck(const std::vector<std::string>& arguments, std::FILE* out, std::FIL
         print(err, "tremcvt_check: " + parsed.message + "\n" + kCheckUsage);
         return kCheckRefused;
     }
+    // The log of a scheduled check names the build that made it.
+    print(err, versionLine("tremcvt_check") + "\n");
     try {
         return parsed.options.sds.empty() ? runTrz(parsed.options, out, err) : runSds(parsed.options, out, err);
     } catch (const std::exception& error) {
