@@ -115,16 +115,19 @@ public:
     // overwritten in place in those files; each part beyond them continues
     // the channel's latest file or starts a new one, with its catalogue row,
     // so that no two rows of the channel overlap.
+    // overlapsNothing: replaceArchivedData has just found that no row of
+    // this creator overlaps the store, so the pieces are not asked again.
     // kResultOk, kResultSpaceWarning or a failure code.
-    ResultCode archiveChannel(const ChannelStore& store);
+    ResultCode archiveChannel(const ChannelStore& store, bool overlapsNothing = false);
     // Re-conversion of archived data: when the samples lie wholly within one
     // catalogued file of this creator (both ends within half a sample
     // interval of its span, and the file holding them on disk), they are
     // overwritten there in place and `replaced` is set; the row and the
     // header stay as they are. Otherwise nothing changes and the caller
-    // goes on with removeArchivedFile and archiveChannel.
+    // goes on with removeArchivedFile and archiveChannel. overlapsNothing,
+    // when given, tells whether no row of this creator overlaps the samples.
     // kResultOk, kResultConnectionTestFailed or kResultQueryFailed.
-    ResultCode replaceArchivedData(const ChannelStore& store, bool& replaced);
+    ResultCode replaceArchivedData(const ChannelStore& store, bool& replaced, bool* overlapsNothing = nullptr);
     // Makes room for one more file of latestLength seconds of the store's
     // channel: its oldest files of this creator go first until the quota and
     // the free-space floor hold. kResultOk, kResultSpaceWarning (a file could

@@ -88,7 +88,8 @@ void ArchiveOutput::storeSegment(const ChannelTrace& trace, const TraceSegment& 
     // minute appended to it. When that cannot be told, nothing is removed;
     // the store itself then replaces what it finds archived.
     bool replaced = false;
-    ResultCode result = database_.replaceArchivedData(channel, replaced);
+    bool overlapsNothing = false;
+    ResultCode result = database_.replaceArchivedData(channel, replaced, &overlapsNothing);
     if (result != kResultOk) {
         report("Delete error", result, archivePath, true);
     } else if (replaced) {
@@ -97,7 +98,7 @@ void ArchiveOutput::storeSegment(const ChannelTrace& trace, const TraceSegment& 
         result = database_.removeArchivedFile(channel, archivePath);
         if (result != kResultOk) report("Delete error", result, archivePath, true);
     }
-    result = database_.archiveChannel(channel);
+    result = database_.archiveChannel(channel, overlapsNothing);
     if (result != kResultOk) report("DB write error", result, archivePath, false);
 }
 

@@ -329,6 +329,7 @@ Replacement replaceContainedSamples(ArchiveDatabase& db, const ChannelStore& sto
     ResultCode code = kResultOk;
     const std::vector<CataloguedSpan> spans = findOverlappingRows(db, store, begin, end, code);
     if (code != kResultOk) return Replacement{code, false, {}};
+    if (spans.empty()) return Replacement{kResultOk, false, {}, true};
 
     for (const CataloguedSpan& span : spans) {
         if (begin < span.begin - tolerance || end > span.begin + span.length + tolerance) continue;
@@ -479,14 +480,16 @@ ResultCode storePiece(ArchiveDatabase& db, const ChannelStore& store, const Piec
 }  // namespace
 
 
-ResultCode ArchiveDatabase::replaceArchivedData(const ChannelStore& store, bool& replaced)
+ResultCode ArchiveDatabase::replaceArchivedData(const ChannelStore& store, bool& replaced, bool* overlapsNothing)
 {
     replaced = false;
+    if (overlapsNothing != nullptr) *overlapsNothing = false;
     if (!(store.endTime > store.startTime) || store.sampleCount() <= 0) return kResultOk;
     if (!testConnection()) return kResultConnectionTestFailed;
     const Replacement replacement =
         replaceContainedSamples(*this, store, store.samples, store.startTime, store.endTime);
     replaced = replacement.replaced;
+    if (overlapsNothing != nullptr) *overlapsNothing = replacement.overlapsNothing;
     return replacement.code;
 }
 
@@ -517,7 +520,7 @@ ResultCode ArchiveDatabase::removeArchivedFile(const ChannelStore& store, std::s
     return kResultDeleteFailed;
 }
 
-ResultCode ArchiveDatabase::archiveChannel(const ChannelStore& store)
+ResultCode ArchiveDatabase::archiveChannel(const ChannelStore& store, bool overlapsNothing)
 {
     if (!(store.endTime > store.startTime)) return kResultEmptyInterval;
     if (!testConnection()) return kResultConnectionTestFailed;
@@ -555,7 +558,10 @@ ResultCode ArchiveDatabase::archiveChannel(const ChannelStore& store)
         // lies, so that converting it again (also after a store that was cut
         // off half-way, or once incomplete and again whole) neither
         // duplicates nor loses any; only what lies beyond is stored.
-        const Overlap overlap = replaceOverlappedSamples(*this, store, piece);
+        // The caller may just have found that nothing catalogued overlaps
+        // the store: the piece is then stored whole without asking again.
+        const Overlap overlap = overlapsNothing ? Overlap{kResultOk, {piece}}
+                                                : replaceOverlappedSamples(*this, store, piece);
         if (overlap.code != kResultOk) return overlap.code;
         for (const Piece& part : overlap.parts) {
             const ResultCode rc = storePiece(*this, store, part);

@@ -105,6 +105,7 @@ struct Replacement {
     ResultCode code = kResultOk;  // kResultOk or kResultQueryFailed
     bool replaced = false;
     std::string path;  // as the catalogue lists it; empty when not replaced
+    bool overlapsNothing = false;  // no catalogued row of the creator overlaps the samples
 };
 
 // When the samples from begin to end lie wholly within one catalogued file
