@@ -334,10 +334,10 @@ struct FilesDone {
 // Converts the planned files in order over the connected database, the
 // minutes below directory. Stops before the next file once stop is set
 // (another worker lost its connection or met a failure with
-// --stop-on-error).
+// --stop-on-error). The progress names each file after `station`.
 FilesDone convertFiles(const FilePlan& plan, const BatchOptions& options, const std::string& directory,
                        const ConverterSettings& settings, ArchiveDatabase& database, BatchLog& log,
-                       const std::atomic<bool>& stop)
+                       const std::atomic<bool>& stop, const std::string& station = std::string())
 {
     FilesDone result;
     BatchSummary& summary = result.summary;
@@ -349,10 +349,10 @@ FilesDone convertFiles(const FilePlan& plan, const BatchOptions& options, const 
         if (!located.path) {
             summary.missing.push_back(located.name);
             ++done;
-            log.fileDone(located.lookupText, std::string(), located.dated ? located.name : std::string());
+            log.fileDone(located.lookupText, std::string(), located.dated ? station + located.name : std::string());
             continue;
         }
-        if (located.dated) log.starting(located.name);
+        if (located.dated) log.starting(station + located.name);
         const std::string& path = *located.path;
         const SettingsResult fileSettings = settingsForWinFile(settings, path);
         const FileConversion conversion = convertFile(fileSettings, path, database);
@@ -434,7 +434,9 @@ std::vector<StationTask> stationTasks(const BatchOptions& options, const std::st
     std::vector<StationTask> tasks;
     const std::vector<StationChoice> chosen =
         chooseStations(readStationEntries(iniPath), options.stationNames, options.shard);
+    summary.stationBatch = true;
     summary.stations = static_cast<int>(chosen.size());
+    if (chosen.empty()) std::fputs("tremcvt_batch: no station of the station list to convert\n", err);
     for (const StationChoice& station : chosen) {
         std::string why;
         std::error_code error;
@@ -495,7 +497,8 @@ FilesDone convertStations(const std::vector<StationTask>& tasks, const FilePlan&
                 break;
             }
             connected = true;
-            results[i] = convertFiles(plan, options, task.directory, task.settings.settings, database, log, stop);
+            results[i] = convertFiles(plan, options, task.directory, task.settings.settings, database, log, stop,
+                                      task.code + " ");
             if (results[i].connectionGone || (options.stopOnError && results[i].summary.failures() > 0)) stop = true;
         }
     };
@@ -561,7 +564,7 @@ std::vector<StationChoice> chooseStations(const std::vector<StationEntry>& entri
 std::string formatBatchSummary(const BatchSummary& s)
 {
     std::ostringstream out;
-    if (s.stations > 0)
+    if (s.stationBatch)
         out << "Stations: " << s.stations << ", " << s.stationsWithoutDirectory.size()
             << " without a WIN directory\n";
     out << "Batch: " << s.files << " files, " << s.converted << " converted, " << s.missing.size()
@@ -617,6 +620,7 @@ int runBatch(const BatchOptions& options, std::FILE* out, std::FILE* err)
         BatchSummary stations = std::move(done.summary);
         done = convertStations(tasks, *plan, options, gathered.settings, workerCount(options.jobs, tasks.size()),
                                log);
+        done.summary.stationBatch = true;
         done.summary.stations = stations.stations;
         done.summary.stationsWithoutDirectory = std::move(stations.stationsWithoutDirectory);
         log.finish();

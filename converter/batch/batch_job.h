@@ -38,6 +38,7 @@ struct BatchSummary {
     // A batch over the stations of tremcvt.ini: how many it took, and those
     // it could not convert ("<station> (<why>)"): no WIN directory, or one
     // that does not exist.
+    bool stationBatch = false;
     int stations = 0;
     std::vector<std::string> stationsWithoutDirectory;
 

@@ -211,6 +211,13 @@ TEST_P(StationsTest, OneOrThreeAtATimeLeaveTheArchiveOfOneBatchPerStation)
     EXPECT_EQ(named.exitStatus, kBatchExitMissingFiles) << named.output << named.errorOutput;
     EXPECT_EQ(countsOf(named.output), (Counts{10, 9, 1, 0})) << named.output;
     EXPECT_NE(named.output.find("Stations: 2, 0 without"), std::string::npos) << named.output;
+
+    // A share beyond the stations converts nothing, and says so.
+    const auto none = batch({"--stations", "all", kStart, kInterval, "--shard", "9/9"});
+    EXPECT_EQ(none.exitStatus, kBatchExitOk) << none.output << none.errorOutput;
+    EXPECT_NE(none.output.find("Stations: 0, 0 without a WIN directory\nBatch: 0 files"), std::string::npos)
+        << none.output;
+    EXPECT_NE(none.errorOutput.find("no station"), std::string::npos) << none.errorOutput;
 }
 
 TEST_P(StationsTest, SharesRunAtOnceConvertEveryStationOnce)
