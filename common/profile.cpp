@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -101,8 +102,11 @@ std::optional<ParsedProfile> parseProfile(const std::string& path)
     return parsed;
 }
 
-// Files parsed while a ProfileReadCache is alive, by path.
+// Files parsed while a ProfileReadCache is alive, by path. The batch reads
+// the station list from several threads at once: every use of the cache
+// holds its lock.
 struct ReadCache {
+    std::mutex lock;
     int scopes = 0;
     std::unordered_map<std::string, std::optional<ParsedProfile>> files;
 };
@@ -120,6 +124,7 @@ std::optional<std::string> findValue(std::string_view section, std::string_view 
     std::optional<ParsedProfile> uncached;
     const std::optional<ParsedProfile>* parsed = &uncached;
     ReadCache& cache = readCache();
+    const std::lock_guard<std::mutex> held(cache.lock);
     if (cache.scopes > 0) {
         auto found = cache.files.find(path);
         if (found == cache.files.end()) found = cache.files.emplace(path, parseProfile(path)).first;
@@ -173,14 +178,18 @@ int readProfileInt(std::string_view section, std::string_view key, int defaultVa
 ProfileReadCache::ProfileReadCache()
 {
 #ifndef _WIN32
-    ++readCache().scopes;
+    ReadCache& cache = readCache();
+    const std::lock_guard<std::mutex> held(cache.lock);
+    ++cache.scopes;
 #endif
 }
 
 ProfileReadCache::~ProfileReadCache()
 {
 #ifndef _WIN32
-    if (--readCache().scopes == 0) readCache().files.clear();
+    ReadCache& cache = readCache();
+    const std::lock_guard<std::mutex> held(cache.lock);
+    if (--cache.scopes == 0) cache.files.clear();
 #endif
 }
 

@@ -206,4 +206,9 @@ CREATE INDEX FILELIST_CPATH ON FILELIST (CPATH);
 -- "select max(TBEGIN) from FILELIST": an index keeps that from scanning the
 -- whole catalogue.
 CREATE INDEX FILELIST_TBEGIN ON FILELIST (TBEGIN);
+-- A channel's latest file, newest first, without sorting the channel's
+-- history; and the newest file of a creator, which tells a mounted archive
+-- from an empty mount point, without reading the whole catalogue.
+CREATE INDEX FILELIST_STA_CH_LDDATE ON FILELIST (STA,CH,LDDATE,TBEGIN);
+CREATE INDEX FILELIST_CREATER_LDDATE ON FILELIST (CREATER,LDDATE,TBEGIN);
 CREATE INDEX SITECHAN_STA_CHAN ON SITECHAN (STA,CHAN);

@@ -36,6 +36,9 @@ bool ArchiveDatabase::connect()
         return false;
     }
     lastDiagnostics_.clear();
+    // A setting the data source refuses leaves its own wait: the statements
+    // still run, they only fail sooner on a locked database.
+    if (settings_.busyTimeoutMilliseconds > 0) connection_.waitForLockedDatabase(settings_.busyTimeoutMilliseconds);
     schemaNames_.verifySchema(connection_);
     if (useTend_) {
         useTend_ = false;

@@ -28,6 +28,10 @@ struct ArchiveSettings {
     // Asks for the column TEND: whether rows carry it is then decided by
     // asking the data source whether FILELIST has it.
     bool useTend = true;
+    // On SQLite: how long a statement waits for a database that another
+    // connection has locked before it fails. 0 leaves the data source's
+    // own setting.
+    int busyTimeoutMilliseconds = 0;
 };
 
 }  // namespace tremcvt

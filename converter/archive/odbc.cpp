@@ -95,6 +95,35 @@ bool Connection::connected() const { return link_ != nullptr && link_->connected
 
 Statement Connection::statement() { return Statement(link_); }
 
+std::string Connection::productName() const
+{
+    if (!connected()) return std::string();
+    SQLCHAR name[64] = {};
+    SQLSMALLINT length = 0;
+    if (!succeeded(SQLGetInfo(link_->connection, SQL_DBMS_NAME, name, static_cast<SQLSMALLINT>(sizeof name),
+                              &length)))
+        return std::string();
+    return std::string(reinterpret_cast<const char*>(name));
+}
+
+bool Connection::waitForLockedDatabase(int milliseconds)
+{
+    if (productName() != "SQLite") return false;
+    // Sent directly, not through Statement::execute: a connection setting,
+    // not a catalogue statement, so it passes no fault point.
+    SQLHSTMT handle = SQL_NULL_HSTMT;
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, link_->connection, &handle))) {
+        diagnostics_ = collectDiagnostics(SQL_HANDLE_DBC, link_->connection);
+        return false;
+    }
+    const std::string text = "PRAGMA busy_timeout=" + std::to_string(milliseconds);
+    const SQLRETURN rc = SQLExecDirect(handle, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
+    if (!succeeded(rc)) diagnostics_ = collectDiagnostics(SQL_HANDLE_STMT, handle);
+    SQLFreeStmt(handle, SQL_CLOSE);
+    SQLFreeHandle(SQL_HANDLE_STMT, handle);
+    return succeeded(rc);
+}
+
 // Statement
 
 Statement::Statement(std::shared_ptr<detail::Link> link) : link_(std::move(link))

@@ -59,6 +59,15 @@ public:
     bool connected() const;
     const std::string& diagnostics() const { return diagnostics_; }
 
+    // The data source's product name (SQLGetInfo SQL_DBMS_NAME), such as
+    // "SQLite" or "PostgreSQL"; empty when it cannot be asked.
+    std::string productName() const;
+    // On an SQLite data source: statements wait up to milliseconds for a
+    // database that another connection has locked (PRAGMA busy_timeout)
+    // instead of failing at once. False on any other product, or when the
+    // setting is refused (diagnostics() tells why).
+    bool waitForLockedDatabase(int milliseconds);
+
     // A statement handle on this connection (check allocated()). It keeps
     // the connection's handles alive while it lives, so it can never be
     // left on a released connection.

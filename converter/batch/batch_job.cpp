@@ -1,12 +1,17 @@
 #include "converter/batch/batch_job.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/batch/output_merger.h"
@@ -84,6 +89,60 @@ private:
     bool drawn_ = false;
     Clock::time_point start_ = Clock::now();
     Clock::time_point shown_ = Clock::now();
+};
+
+// The batch's standard output and standard error, shared by every worker:
+// the texts of one file go out whole under one lock, never mixed with
+// another file's, and the progress counts the files of all workers.
+class BatchLog {
+public:
+    BatchLog(std::FILE* out, std::FILE* err, int total) : out_(out), err_(err), progress_(err, total) {}
+
+    // A file is about to be converted: the progress names it.
+    void starting(const std::string& name)
+    {
+        const std::lock_guard<std::mutex> held(lock_);
+        progress_.show(done_, name);
+    }
+
+    // A file is done: its reports and lookup lines to standard output, its
+    // reasons to standard error.
+    void fileDone(const std::string& text, const std::string& reasons, const std::string& name = std::string())
+    {
+        const std::lock_guard<std::mutex> held(lock_);
+        if (!reasons.empty() || !text.empty()) progress_.interrupt();
+        if (!text.empty()) {
+            std::fputs(text.c_str(), out_);
+            std::fflush(out_);
+        }
+        std::fputs(reasons.c_str(), err_);
+        std::fflush(err_);
+        ++done_;
+        if (!name.empty()) progress_.show(done_, name);
+    }
+
+    // A line on standard error (a station that cannot be converted).
+    void note(const std::string& line)
+    {
+        const std::lock_guard<std::mutex> held(lock_);
+        progress_.interrupt();
+        std::fputs(line.c_str(), err_);
+        std::fflush(err_);
+    }
+
+    void finish()
+    {
+        const std::lock_guard<std::mutex> held(lock_);
+        progress_.show(done_, "");
+        progress_.interrupt();
+    }
+
+private:
+    std::mutex lock_;
+    std::FILE* out_;
+    std::FILE* err_;
+    Progress progress_;
+    int done_ = 0;
 };
 
 // The files of the batch, in the order they are converted: an interval's
@@ -255,19 +314,14 @@ void countFile(BatchSummary& summary, ConversionClass kind, const std::string& p
     ++summary.converted;
 }
 
-// A file's report on standard output, whole or merged as the launcher merges
-// reports; its reasons on standard error.
-void showReport(const RunReport& report, bool fullReports, OutputMerger& merger, RunReport& direct,
-                std::FILE* err)
+// A file's report as standard output shows it: whole, or merged as the
+// launcher merges reports.
+std::string shownReport(const RunReport& report, bool fullReports, OutputMerger& merger)
 {
+    if (fullReports) return report.text();
     std::string shown;
-    if (fullReports)
-        shown = report.text();
-    else
-        merger.merge(report.text(), shown);
-    direct.write(shown);
-    std::fputs(report.reasons().c_str(), err);
-    std::fflush(err);
+    merger.merge(report.text(), shown);
+    return shown;
 }
 
 // What the files of the plan came to, and whether the connection was lost
@@ -277,41 +331,45 @@ struct FilesDone {
     bool connectionGone = false;
 };
 
-// Converts the planned files in order over the connected database.
-FilesDone convertFiles(const FilePlan& plan, const BatchOptions& options, const ConverterSettings& settings,
-                       ArchiveDatabase& database, RunReport& direct, std::FILE* err)
+// Converts the planned files in order over the connected database, the
+// minutes below directory. Stops before the next file once stop is set
+// (another worker lost its connection or met a failure with
+// --stop-on-error). The progress names each file after `station`.
+FilesDone convertFiles(const FilePlan& plan, const BatchOptions& options, const std::string& directory,
+                       const ConverterSettings& settings, ArchiveDatabase& database, BatchLog& log,
+                       const std::atomic<bool>& stop, const std::string& station = std::string())
 {
     FilesDone result;
     BatchSummary& summary = result.summary;
     summary.files = plan.count();
     OutputMerger merger;
-    Progress progress(err, summary.files);
     int done = 0;
-    for (int i = 0; i < plan.count(); ++i) {
-        const LocatedFile located = locateFile(plan.at(i), i, options.directory);
-        if (located.dated) {
-            direct.write(located.lookupText);
-            progress.show(done, located.name);
-        }
+    for (int i = 0; i < plan.count() && !stop; ++i) {
+        const LocatedFile located = locateFile(plan.at(i), i, directory);
         if (!located.path) {
             summary.missing.push_back(located.name);
             ++done;
+            log.fileDone(located.lookupText, std::string(), located.dated ? station + located.name : std::string());
             continue;
         }
+        if (located.dated) log.starting(station + located.name);
         const std::string& path = *located.path;
         const SettingsResult fileSettings = settingsForWinFile(settings, path);
         const FileConversion conversion = convertFile(fileSettings, path, database);
         if (conversion.reconnected) ++summary.reconnections;
-        progress.interrupt();
         ++done;
         if (conversion.connectionGone) {
-            reportConnectionError(fileSettings.settings, database, direct);
+            RunReport lost = fileReport(path);
+            lost.write(located.lookupText);
+            reportConnectionError(fileSettings.settings, database, lost);
+            log.fileDone(lost.text(), lost.reasons());
             ++summary.connectionFailures;
             summary.failed.push_back(path + " (connection)");
             result.connectionGone = true;
             break;
         }
-        showReport(conversion.report, options.fullReports, merger, direct, err);
+        log.fileDone(located.lookupText + shownReport(conversion.report, options.fullReports, merger),
+                     conversion.report.reasons());
         summary.channelProblems += conversion.outcome.problemCount;
         summary.irregularChannels += conversion.outcome.irregularChannels;
         const ConversionClass kind = classifyConversion(conversion.outcome);
@@ -319,8 +377,6 @@ FilesDone convertFiles(const FilePlan& plan, const BatchOptions& options, const 
         if (kind != ConversionClass::kConverted && options.stopOnError) break;
     }
     summary.leftUndone = summary.files - done;
-    progress.show(done, "");
-    progress.interrupt();
     return result;
 }
 
@@ -329,15 +385,188 @@ int batchExitStatus(const FilesDone& done)
 {
     if (done.connectionGone) return processExitStatus(kExitConnectionFailed);
     if (done.summary.failures() > 0) return kBatchExitFailures;
-    if (!done.summary.missing.empty()) return kBatchExitMissingFiles;
+    if (!done.summary.missing.empty() || !done.summary.stationsWithoutDirectory.empty())
+        return kBatchExitMissingFiles;
     return kBatchExitOk;
+}
+
+// The archive database of a batch: its statements wait for a locked SQLite
+// database rather than fail.
+ArchiveSettings batchArchiveSettings(const ConverterSettings& settings)
+{
+    ArchiveSettings archive = archiveSettings(settings);
+    archive.busyTimeoutMilliseconds = kBatchBusyTimeoutMilliseconds;
+    return archive;
+}
+
+// Adds what one station's files came to into the batch's summary; its
+// missing minutes are named with the station.
+void addStationSummary(BatchSummary& total, const BatchSummary& part, const std::string& station)
+{
+    total.files += part.files;
+    total.converted += part.converted;
+    for (const std::string& minute : part.missing) total.missing.push_back(station + " " + minute);
+    total.connectionFailures += part.connectionFailures;
+    total.openFailures += part.openFailures;
+    total.catalogueFailures += part.catalogueFailures;
+    total.cssFailures += part.cssFailures;
+    total.otherFailures += part.otherFailures;
+    total.failed.insert(total.failed.end(), part.failed.begin(), part.failed.end());
+    total.leftUndone += part.leftUndone;
+    total.channelProblems += part.channelProblems;
+    total.irregularChannels += part.irregularChannels;
+    total.reconnections += part.reconnections;
+}
+
+// One station of a --stations batch, ready to convert: its settings as
+// "tremcvt_batch STATION DIR START INTERVAL" would gather them.
+struct StationTask {
+    std::string code;
+    std::string directory;
+    SettingsResult settings;
+};
+
+// The stations that can be converted; each other one is reported on
+// standard error and listed in the summary.
+std::vector<StationTask> stationTasks(const BatchOptions& options, const std::string& iniPath, BatchSummary& summary,
+                                      std::FILE* err)
+{
+    std::vector<StationTask> tasks;
+    const std::vector<StationChoice> chosen =
+        chooseStations(readStationEntries(iniPath), options.stationNames, options.shard);
+    summary.stationBatch = true;
+    summary.stations = static_cast<int>(chosen.size());
+    if (chosen.empty()) std::fputs("tremcvt_batch: no station of the station list to convert\n", err);
+    for (const StationChoice& station : chosen) {
+        std::string why;
+        std::error_code error;
+        if (!station.directory) {
+            why = "not in the station list";
+        } else if (station.directory->empty()) {
+            why = "no WIN directory (dir of its section, or of [system])";
+        } else if (!std::filesystem::is_directory(*station.directory, error)) {
+            why = "WIN directory " + *station.directory + " does not exist";
+        }
+        StationTask task{station.code, station.directory.value_or(std::string()), SettingsResult{}};
+        if (why.empty()) {
+            BatchOptions own = options;
+            own.station = task.code;
+            own.directory = task.directory;
+            task.settings = gatherBatchSettings(own);
+            if (task.settings.status != SettingsStatus::kReady) why = task.settings.message;
+            while (!why.empty() && why.back() == '\n') why.pop_back();
+        }
+        if (!why.empty()) {
+            std::fprintf(err, "tremcvt_batch: station %s: %s\n", station.code.c_str(), why.c_str());
+            summary.stationsWithoutDirectory.push_back(station.code + " (" + why + ")");
+            continue;
+        }
+        tasks.push_back(std::move(task));
+    }
+    std::fflush(err);
+    return tasks;
+}
+
+// Converts every station's interval over its own directory, `workers`
+// stations at a time. Each worker takes the next station not yet taken and
+// keeps one database connection for all the stations it takes, so a station
+// is only ever converted by one worker and over one connection. A worker
+// whose connection cannot be made, or is lost for good, stops the batch
+// before the next file; so does a failed file with --stop-on-error.
+FilesDone convertStations(const std::vector<StationTask>& tasks, const FilePlan& plan, const BatchOptions& options,
+                          const ConverterSettings& shared, unsigned workers, BatchLog& log)
+{
+    std::vector<FilesDone> results(tasks.size());
+    std::vector<char> started(tasks.size(), 0);  // one element per worker's station
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    const auto work = [&] {
+        ArchiveDatabase database(batchArchiveSettings(shared));
+        bool connected = false;
+        while (!stop) {
+            const std::size_t i = next++;
+            if (i >= tasks.size()) break;
+            const StationTask& task = tasks[i];
+            started[i] = 1;
+            if (!connected && !database.connect()) {
+                RunReport report = fileReport(task.code);
+                reportConnectionError(task.settings.settings, database, report);
+                log.fileDone(report.text(), report.reasons());
+                results[i].connectionGone = true;
+                stop = true;
+                break;
+            }
+            connected = true;
+            results[i] = convertFiles(plan, options, task.directory, task.settings.settings, database, log, stop,
+                                      task.code + " ");
+            if (results[i].connectionGone || (options.stopOnError && results[i].summary.failures() > 0)) stop = true;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work);
+    work();
+    for (std::thread& thread : threads) thread.join();
+
+    FilesDone total;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        if (!started[i] || results[i].summary.files == 0) {
+            // Never taken, or its connection could not be made: its minutes
+            // were left undone.
+            results[i].summary.files = plan.count();
+            results[i].summary.leftUndone = plan.count();
+        }
+        addStationSummary(total.summary, results[i].summary, tasks[i].code);
+        total.connectionGone = total.connectionGone || results[i].connectionGone;
+    }
+    return total;
+}
+
+// How many stations are converted at a time: -j, 0 standing for one per
+// processor core, never more than there are stations.
+unsigned workerCount(int jobs, std::size_t stations)
+{
+    unsigned count = jobs > 0 ? static_cast<unsigned>(jobs) : std::max(1u, std::thread::hardware_concurrency());
+    if (stations < count) count = static_cast<unsigned>(std::max<std::size_t>(stations, 1));
+    return count;
 }
 
 }  // namespace
 
+std::vector<StationChoice> chooseStations(const std::vector<StationEntry>& entries,
+                                          const std::vector<std::string>& wanted, const std::optional<Shard>& shard)
+{
+    std::vector<std::string> wantedCodes;
+    for (const std::string& name : wanted) wantedCodes.push_back(stationCodeOf(name));
+    const auto isWanted = [&](const std::string& code) {
+        return wanted.empty() || std::find(wantedCodes.begin(), wantedCodes.end(), code) != wantedCodes.end();
+    };
+    std::vector<StationChoice> chosen;
+    const auto alreadyChosen = [&](const std::string& code) {
+        return std::any_of(chosen.begin(), chosen.end(), [&](const StationChoice& c) { return c.code == code; });
+    };
+    for (const StationEntry& entry : entries) {
+        const std::string code = stationCodeOf(entry.name);
+        if (code.empty() || !isWanted(code) || alreadyChosen(code)) continue;
+        // The directory the launcher shows for the name: that of its last
+        // section.
+        chosen.push_back(StationChoice{code, stationDirectory(entries, code)});
+    }
+    for (const std::string& code : wantedCodes) {
+        if (!alreadyChosen(code)) chosen.push_back(StationChoice{code, std::nullopt});
+    }
+    if (!shard) return chosen;
+    std::vector<StationChoice> share;
+    for (std::size_t position = 0; position < chosen.size(); ++position)
+        if (inShard(*shard, position)) share.push_back(chosen[position]);
+    return share;
+}
+
 std::string formatBatchSummary(const BatchSummary& s)
 {
     std::ostringstream out;
+    if (s.stationBatch)
+        out << "Stations: " << s.stations << ", " << s.stationsWithoutDirectory.size()
+            << " without a WIN directory\n";
     out << "Batch: " << s.files << " files, " << s.converted << " converted, " << s.missing.size()
         << " missing, " << s.failures() << " failed (connection " << s.connectionFailures << ", open "
         << s.openFailures << ", catalogue write " << s.catalogueFailures << ", CSS write " << s.cssFailures
@@ -350,6 +579,7 @@ std::string formatBatchSummary(const BatchSummary& s)
         << " s\n";
     for (const std::string& minute : s.missing) out << "Missing: " << minute << "\n";
     for (const std::string& file : s.failed) out << "Failed: " << file << "\n";
+    for (const std::string& station : s.stationsWithoutDirectory) out << "Not converted: " << station << "\n";
     return out.str();
 }
 
@@ -374,19 +604,43 @@ int runBatch(const BatchOptions& options, std::FILE* out, std::FILE* err)
         std::fputs(kMseedUnavailableText, err);
         return kBatchExitUsage;
     }
-
-    ArchiveDatabase database(archiveSettings(gathered.settings));
-    RunReport direct(out, err, "tremcvt_batch: ");
-    if (!database.connect()) {
-        reportConnectionError(gathered.settings, database, direct);
-        return processExitStatus(kExitConnectionFailed);
+    // Each conversion writes its wfdisc file from scratch: two stations at a
+    // time would write the one file at once.
+    if (options.stations && gathered.settings.cssOutput && options.jobs != 1) {
+        std::fputs("tremcvt_batch: css= writes one wfdisc file for every conversion; convert the stations "
+                   "one at a time (-j 1)\n",
+                   err);
+        return kBatchExitUsage;
     }
 
-    FilesDone done = convertFiles(*plan, options, gathered.settings, database, direct, err);
-    database.disconnect();
+    FilesDone done;
+    if (options.stations) {
+        const std::vector<StationTask> tasks = stationTasks(options, gathered.settings.iniPath, done.summary, err);
+        BatchLog log(out, err, plan->count() * static_cast<int>(tasks.size()));
+        BatchSummary stations = std::move(done.summary);
+        done = convertStations(tasks, *plan, options, gathered.settings, workerCount(options.jobs, tasks.size()),
+                               log);
+        done.summary.stationBatch = true;
+        done.summary.stations = stations.stations;
+        done.summary.stationsWithoutDirectory = std::move(stations.stationsWithoutDirectory);
+        log.finish();
+    } else {
+        ArchiveDatabase database(batchArchiveSettings(gathered.settings));
+        if (!database.connect()) {
+            RunReport direct(out, err, "tremcvt_batch: ");
+            reportConnectionError(gathered.settings, database, direct);
+            return processExitStatus(kExitConnectionFailed);
+        }
+        BatchLog log(out, err, plan->count());
+        const std::atomic<bool> never{false};
+        done = convertFiles(*plan, options, options.directory, gathered.settings, database, log, never);
+        database.disconnect();
+        log.finish();
+    }
 
     done.summary.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
-    direct.write(formatBatchSummary(done.summary));
+    std::fputs(formatBatchSummary(done.summary).c_str(), out);
+    std::fflush(out);
     return batchExitStatus(done);
 }
 

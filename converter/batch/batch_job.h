@@ -3,13 +3,18 @@
 // or chosen files, each converted exactly as one tremcvt run converts it.
 // Standard output gets the reports merged as the launcher merges them (or
 // every report whole) and a summary; standard error gets the reasons behind
-// failures and the progress.
+// failures and the progress. A batch over the stations of tremcvt.ini runs
+// that interval batch for each station over its own WIN directory, several
+// stations at a time, each worker over its own database connection.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/batch/station_entries.h"
 #include "converter/batch/batch_options.h"
 
 namespace tremcvt {
@@ -30,6 +35,12 @@ struct BatchSummary {
     int irregularChannels = 0;         // channels with gaps, repeats, late blocks or rate changes
     int reconnections = 0;
     double wallSeconds = 0.0;
+    // A batch over the stations of tremcvt.ini: how many it took, and those
+    // it could not convert ("<station> (<why>)"): no WIN directory, or one
+    // that does not exist.
+    bool stationBatch = false;
+    int stations = 0;
+    std::vector<std::string> stationsWithoutDirectory;
 
     int failures() const
     {
@@ -37,8 +48,24 @@ struct BatchSummary {
     }
 };
 
+// The stations a --stations batch converts, in station-list order: every
+// named station of the list (upper-cased as the launcher hands names on,
+// each name once) or those of `wanted` (a wanted name the list lacks comes
+// after them, without a directory), then the shard's share of them.
+struct StationChoice {
+    std::string code;
+    std::optional<std::string> directory;  // nothing: the list names none
+};
+std::vector<StationChoice> chooseStations(const std::vector<StationEntry>& entries,
+                                          const std::vector<std::string>& wanted,
+                                          const std::optional<Shard>& shard);
+
 // The summary as the batch prints it at the end.
 std::string formatBatchSummary(const BatchSummary& summary);
+
+// How long a batch's statement waits for an SQLite database that another
+// connection has locked, before it fails.
+inline constexpr int kBatchBusyTimeoutMilliseconds = 10 * 60 * 1000;
 
 // Runs the batch; returns the process exit status (kBatchExit..., or the
 // converter's connection code as a status).

@@ -1,5 +1,6 @@
 #include "converter/batch/batch_options.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "common/calendar/calendar.h"
@@ -45,7 +46,48 @@ bool validStart(const StartTime& s)
 
 bool isFlag(std::string_view argument) { return argument.size() > 2 && argument.substr(0, 2) == "--"; }
 
+// A whole decimal number of at most six digits; nothing otherwise.
+std::optional<int> wholeNumber(std::string_view text)
+{
+    std::size_t at = 0;
+    const std::optional<int> value = readNumber(text, at, 1, 6);
+    if (!value || at != text.size()) return std::nullopt;
+    return value;
+}
+
+// The names of a --stations list: "all" is every station; otherwise names
+// separated by commas, none empty.
+std::optional<std::vector<std::string>> stationNameList(std::string_view text)
+{
+    std::vector<std::string> names;
+    if (text == "all") return names;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        const std::string_view name = text.substr(start, end - start);
+        if (name.empty()) return std::nullopt;
+        names.emplace_back(name);
+        if (end == text.size()) return names;
+        start = end + 1;
+    }
+}
+
 }  // namespace
+
+std::optional<Shard> parseShard(std::string_view text)
+{
+    const std::size_t slash = text.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    const std::optional<int> index = wholeNumber(text.substr(0, slash));
+    const std::optional<int> count = wholeNumber(text.substr(slash + 1));
+    if (!index || !count || *count < 1 || *index < 1 || *index > *count) return std::nullopt;
+    return Shard{*index, *count};
+}
+
+bool inShard(const Shard& shard, std::size_t position)
+{
+    return position % static_cast<std::size_t>(shard.count) == static_cast<std::size_t>(shard.index - 1);
+}
 
 std::optional<StartTime> parseBatchStart(std::string_view text)
 {
@@ -110,12 +152,24 @@ BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
     };
     if (arguments.size() < 2) return refuse("too few arguments");
     BatchOptions o;
-    o.station = arguments[0];
-    if (o.station.empty() || isFlag(o.station) || isConverterOption(o.station))
-        return refuse("the first argument must be the station code");
-
     std::size_t next = 1;
-    if (arguments[1] == "--files") {
+    if (arguments[0] == "--stations") {
+        if (arguments.size() < 4) return refuse("--stations needs the stations, START and INTERVAL");
+        const std::optional<std::vector<std::string>> names = stationNameList(arguments[1]);
+        if (!names) return refuse("bad station list \"" + arguments[1] + "\" (all, or STA[,STA...])");
+        o.stations = true;
+        o.stationNames = *names;
+        o.station = "";
+    } else {
+        o.station = arguments[0];
+        if (o.station.empty() || isFlag(o.station) || isConverterOption(o.station))
+            return refuse("the first argument must be the station code");
+    }
+
+    if (o.stations) {
+        o.interval = true;
+        next = 2;
+    } else if (arguments[1] == "--files") {
         for (next = 2; next < arguments.size(); ++next) {
             const std::string& a = arguments[next];
             if (isFlag(a) || isConverterOption(a)) break;
@@ -130,12 +184,17 @@ BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
         if (arguments.size() < 4) return refuse("an interval batch needs DIR, START and INTERVAL");
         o.interval = true;
         o.directory = arguments[1];
-        const std::optional<StartTime> start = parseBatchStart(arguments[2]);
-        if (!start) return refuse("bad START \"" + arguments[2] + "\" (DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM)");
+        next = 2;
+    }
+    if (o.interval) {
+        const std::optional<StartTime> start = parseBatchStart(arguments[next]);
+        if (!start)
+            return refuse("bad START \"" + arguments[next] + "\" (DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM)");
         o.start = *start;
-        if (!isIntervalText(arguments[3])) return refuse("bad INTERVAL \"" + arguments[3] + "\" (DDD HH:MM)");
-        o.intervalText = arguments[3];
-        next = 4;
+        if (!isIntervalText(arguments[next + 1]))
+            return refuse("bad INTERVAL \"" + arguments[next + 1] + "\" (DDD HH:MM)");
+        o.intervalText = arguments[next + 1];
+        next += 2;
     }
 
     for (; next < arguments.size(); ++next) {
@@ -146,6 +205,20 @@ BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
             o.stopOnError = false;
         } else if (a == "--stop-on-error") {
             o.stopOnError = true;
+        } else if ((a == "-j" || a == "--jobs" || a == "--shard") && !o.stations) {
+            return refuse(a + " needs --stations");
+        } else if (a == "-j" || a == "--jobs") {
+            const std::optional<int> jobs =
+                next + 1 < arguments.size() ? wholeNumber(arguments[next + 1]) : std::nullopt;
+            if (!jobs) return refuse(a + " needs a number of stations at a time (0: one per core)");
+            o.jobs = *jobs;
+            ++next;
+        } else if (a == "--shard") {
+            o.shard = next + 1 < arguments.size() ? parseShard(arguments[next + 1]) : std::nullopt;
+            if (!o.shard)
+                return refuse("bad --shard \"" + (next + 1 < arguments.size() ? arguments[next + 1] : "") +
+                              "\" (K/N: the K-th of N shares, 1 <= K <= N)");
+            ++next;
         } else if (isConverterOption(a)) {
             o.converterOptions.push_back(a);
         } else {

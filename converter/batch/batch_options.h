@@ -1,10 +1,15 @@
 // The command line of tremcvt_batch:
 //   tremcvt_batch STATION DIR START INTERVAL [converter options] [batch flags]
 //   tremcvt_batch STATION --files FILE... | --files-from LIST|-  [the same]
+//   tremcvt_batch --stations all|STA[,STA...] START INTERVAL [-j N]
+//                 [--shard K/N] [the same]
 // START is DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM, INTERVAL is DDD HH:MM (the
 // launcher's "time" and "timeqty"). Converter options are those of tremcvt
 // (odbc=, user=, password=, data=, css=, ...); the batch flags are
-// --full-reports, --keep-going (the default) and --stop-on-error.
+// --full-reports, --keep-going (the default) and --stop-on-error. With
+// --stations the batch takes the stations of tremcvt.ini, each over its own
+// WIN directory, -j N of them at a time, or only the K-th of N shares of
+// them.
 #pragma once
 
 #include <optional>
@@ -27,12 +32,32 @@ inline constexpr const char* kBatchUsageText =
     "usage: tremcvt_batch STATION DIR START INTERVAL [options]\n"
     "       tremcvt_batch STATION --files FILE... [options]\n"
     "       tremcvt_batch STATION --files-from LIST|- [options]\n"
+    "       tremcvt_batch --stations all|STA[,STA...] START INTERVAL [-j N] [--shard K/N] [options]\n"
     "  START     DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM (the first minute)\n"
     "  INTERVAL  DDD HH:MM (days, hours, minutes)\n"
     "  options   odbc=DSN user=NAME password=WORD data=DIR css=WFDISC (as tremcvt)\n"
     "            --full-reports  every report whole\n"
     "            --keep-going    go on after a failed file (the default)\n"
-    "            --stop-on-error stop at the first failed file\n";
+    "            --stop-on-error stop at the first failed file\n"
+    "  --stations the stations of tremcvt.ini (all, or those named), each over its\n"
+    "             WIN directory (dir of its sta section, else dir of [system])\n"
+    "  -j N       N stations at a time (default 1; 0: one per processor core)\n"
+    "  --shard K/N  only the K-th of N shares of the stations (1 <= K <= N)\n";
+
+// One share of the station list: the stations whose position among those the
+// command selects, counted from 0, leaves the remainder index - 1 when
+// divided by count.
+struct Shard {
+    int index = 1;  // K, from 1
+    int count = 1;  // N
+};
+
+// "K/N" with 1 <= K <= N; nothing otherwise.
+std::optional<Shard> parseShard(std::string_view text);
+
+// Whether the station at position (from 0) among the selected ones belongs
+// to the shard.
+bool inShard(const Shard& shard, std::size_t position);
 
 struct BatchOptions {
     std::string station;
@@ -44,6 +69,12 @@ struct BatchOptions {
     // Chosen files (in the order given, or read from a list).
     std::vector<std::string> files;
     std::string filesFrom;  // "-" for standard input; empty when not given
+    // Stations of tremcvt.ini (an interval batch over each station's own
+    // directory): every named one, or those listed.
+    bool stations = false;
+    std::vector<std::string> stationNames;  // empty: all
+    int jobs = 1;                           // stations at a time; 0: one per core
+    std::optional<Shard> shard;
     // Options handed to every conversion as tremcvt takes them.
     std::vector<std::string> converterOptions;
     bool fullReports = false;

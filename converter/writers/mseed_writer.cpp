@@ -66,7 +66,7 @@ std::size_t recordRoomFor(std::size_t count) { return (count / 100 + 2) * kMseed
 // so its messages are kept and handed on as the reason of a failure.
 std::string& libraryMessages()
 {
-    static std::string messages;
+    static thread_local std::string messages;
     return messages;
 }
 

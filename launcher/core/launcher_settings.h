@@ -7,25 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "common/batch/station_entries.h"
 #include "common/batch/time_texts.h"
 
 namespace tremcvt {
 
 inline constexpr const char* kSettingsFileName = "tremcvt.ini";
 
-// Buffer sizes of the profile reads; a longer value is cut one short of them.
-inline constexpr std::size_t kStationNameBuffer = 8;
-inline constexpr std::size_t kStationDirBuffer = 128;
+// Buffer sizes of the profile reads (the station list's are with it); a
+// longer value is cut one short of them.
 inline constexpr std::size_t kStartTimeBuffer = 32;
 inline constexpr std::size_t kIntervalBuffer = 16;
 inline constexpr std::size_t kArchiveDirBuffer = 1024;
-
-// One station of the settings file, kept in file order whether its name is
-// empty or not.
-struct StationEntry {
-    std::string name;
-    std::string dataDirectory;
-};
 
 struct LauncherSettings {
     std::vector<StationEntry> stations;
@@ -40,15 +33,6 @@ std::string settingsFilePath(const std::string& directory);
 // missing file gives one station with an empty name, no start time and the
 // interval "000 00:00".
 LauncherSettings readLauncherSettings(const std::string& path);
-
-// The names the station list offers: upper-cased, sorted, empty names left
-// out, equal names kept as often as they occur.
-std::vector<std::string> stationListNames(const std::vector<StationEntry>& stations);
-
-// The data directory for a selected name: that of the last entry, in file
-// order, whose name equals it without regard to case; nothing when none does.
-std::optional<std::string> stationDirectory(const std::vector<StationEntry>& stations,
-                                            const std::string& selectedName);
 
 // The archive directory handed to the converter for chosen files ("data" /
 // "dir"), read afresh for every file.
