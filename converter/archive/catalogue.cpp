@@ -282,14 +282,19 @@ std::vector<CataloguedSpan> findOverlappingRows(ArchiveDatabase& db, const Chann
     StatementText text;
     // The bounds in the statement only narrow the rows to those that may
     // touch the span; the exact test is made below on the values as read.
-    text.format("select %s,%s,%s,%s from %s where %s='%s' and %s='%s' and %s and %s='%s' and %s=%d and %s<=%0.4f "
-                "and %s+%s>=%0.4f order by %s desc,%s desc",
+    // A row of this program spans less than two file periods (a file is
+    // continued only while it holds less than one, by at most one more), so
+    // only rows that begin within two periods before the span can reach it:
+    // the lower bound keeps the channel's older history out of the answer.
+    const double earliestBegin = begin - tolerance - 1.0 - 2.0 * static_cast<double>(db.filePeriod());
+    text.format("select %s,%s,%s,%s from %s where %s='%s' and %s='%s' and %s and %s='%s' and %s=%d and %s>=%0.4f "
+                "and %s<=%0.4f and %s+%s>=%0.4f order by %s desc,%s desc",
                 n.tbegin.c_str(), n.tqty.c_str(), n.sps.c_str(), n.cpath.c_str(), n.table.c_str(), n.sta.c_str(),
                 sqlText(store.station).c_str(), n.ch.c_str(), sqlText(store.channel).c_str(),
                 locationCondition(n.lcode.view(), store.locationCode).c_str(), n.creater.c_str(),
-                sqlText(store.creator).c_str(), n.foff.c_str(), kTrzDataOffset, n.tbegin.c_str(),
-                end + tolerance + 1.0, n.tbegin.c_str(), n.tqty.c_str(), begin - tolerance - 1.0, n.lddate.c_str(),
-                n.tbegin.c_str());
+                sqlText(store.creator).c_str(), n.foff.c_str(), kTrzDataOffset, n.tbegin.c_str(), earliestBegin,
+                n.tbegin.c_str(), end + tolerance + 1.0, n.tbegin.c_str(), n.tqty.c_str(), begin - tolerance - 1.0,
+                n.lddate.c_str(), n.tbegin.c_str());
     odbc::DoubleColumn rowBegin;
     odbc::DoubleColumn length;
     odbc::DoubleColumn sps;
