@@ -158,9 +158,9 @@ TEST_P(InterruptionTest, MultiPeriodStoreIsRepairedWhereverItIsCutOff)
 
 TEST_P(InterruptionTest, MinuteAppendedToSdsDayFilesIsRepairedWhereverItsStoreIsCutOff)
 {
-    // miniSEED into an SDS tree below the data directory: the minute is
+    // miniSEED into an SDS tree in the data directory: the minute is
     // appended in place to both channels' day files.
-    programOptions = {"mseed=sds"};
+    programOptions = {"mseed=" + archiveDir.string()};
     Scenario s;
     s.before = {{"KAM", writeRecording("m00", kHour, 60, 100)}};
     s.target = {"KAM", writeRecording("m01", kHour + 60, 60, 100)};
