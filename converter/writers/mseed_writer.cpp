@@ -375,9 +375,8 @@ Outcome rebuilt(const Bytes& old, const std::vector<StoredRecord>& records, cons
 
 // ---- the files -------------------------------------------------------------------
 // Reads the whole day file from the open file.
-Outcome readWhole(OutputFile& file, std::int64_t size, std::size_t spare, Bytes& bytes)
+Outcome readWhole(OutputFile& file, std::int64_t size, Bytes& bytes)
 {
-    bytes.reserve(static_cast<std::size_t>(size) + spare);
     bytes.resize(static_cast<std::size_t>(size));
     if (size > 0 && !file.readAllAt(bytes.data(), bytes.size(), 0)) return failed(kResultFileOpenFailed, file.failure());
     return {};
@@ -507,7 +506,7 @@ Outcome storeDay(const std::string& directory, const std::string& name, const Ne
     // A torn tail, records of other lengths, or data that overlaps or comes
     // before the file's end: the whole file is read.
     Bytes bytes;
-    Outcome outcome = readWhole(file, size, 0, bytes);
+    Outcome outcome = readWhole(file, size, bytes);
     if (!outcome.ok()) return outcome;
     std::vector<StoredRecord> records;
     std::size_t wholeEnd = 0;
