@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # miniSEED output speed of the tremcvt program, against the TRZ archive.
 #
-#   bench/bench_sds.sh <build-dir> [minutes]
+#   bench/bench_sds.sh <build-dir> [minutes] [days]
 #
 # A day of one station (default 1440 minute files of three channels at
 # 100 sps, made by winwrite) is converted one file per process, in order,
@@ -11,12 +11,17 @@
 # float32 plus a 512-byte header per file; miniSEED: Steim-2 records).
 # Then one minute of the middle of the day is converted again into the full
 # SDS archive (a rebuild of three day files) and timed. Where tremcvt_batch is
-# built, the same day also goes through one tremcvt_batch run each way.
-# Everything lives in a temporary folder that is removed at the end.
+# built, the same day also goes through one tremcvt_batch run each way, and
+# then a week (default 7 days; 0 skips it) of minute files goes into one SDS
+# tree, one tremcvt_batch run per day, to compare the first day's time with
+# the last one's (appends in place cost the same whatever the day file
+# already holds). Everything lives in a temporary folder that is removed at
+# the end.
 set -euo pipefail
 
-build="$(cd "${1:?usage: $0 <build-dir> [minutes]}" && pwd)"
+build="$(cd "${1:?usage: $0 <build-dir> [minutes] [days]}" && pwd)"
 minutes="${2:-1440}"
+days="${3:-7}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 tremcvt="$build/converter/driver/tremcvt"
 winwrite="$build/tools/winwriter/winwrite"
@@ -60,14 +65,16 @@ convert_day() {  # label [options...]
     END { printf "%s: %d files, median %.2f ms per file, total %.2f s\n", label, NR, t[int((NR + 1) / 2)] / 1000, sum / 1e6 }'
 }
 
-# The whole day through one tremcvt_batch run; prints its wall time.
+# The minute files below a folder (default: the day) through one
+# tremcvt_batch run; prints its wall time.
 batch_day() {  # label [options...]
   local label="$1"; shift
-  local s e
+  local s e n
+  n=$(find "${files_dir:-$work/day}" -type f | wc -l)
   s=$(now_us)
-  (cd "$work" && find "$work/day" -type f | sort | "$batch" BEN --files-from - "$@" >/dev/null 2>&1) || true
+  (cd "$work" && find "${files_dir:-$work/day}" -type f | sort | "$batch" BEN --files-from - "$@" >/dev/null 2>&1) || true
   e=$(now_us)
-  awk -v label="$label" -v t=$((e - s)) -v n="$minutes" \
+  awk -v label="$label" -v t=$((e - s)) -v n="$n" \
     'BEGIN { printf "%s: %d files in one tremcvt_batch run, %.2f s (%.2f ms per file)\n", label, n, t / 1e6, t / 1e3 / n }'
 }
 
@@ -113,4 +120,17 @@ if [ -x "$batch" ]; then
   fresh_database
   rm -rf "$work/archive" && mkdir -p "$work/archive"
   batch_day "TRZ"
+fi
+
+if [ -x "$batch" ] && [ "$days" -gt 0 ]; then
+  echo "== a week: $days days of 1440 minute files into one SDS tree, one tremcvt_batch run per day"
+  rm -rf "$work/day"
+  "$winwrite" --start 2010-03-03T00:00:00 --minutes $((days * 1440)) "${args[@]}" "$work/week" >/dev/null
+  fresh_database
+  rm -rf "$work/sds" && mkdir -p "$work/sds"
+  d=0
+  for folder in $(find "$work/week" -mindepth 1 -maxdepth 1 -type d | sort); do
+    d=$((d + 1))
+    files_dir="$folder" batch_day "   miniSEED day $d" "mseed=$work/sds"
+  done
 fi

@@ -150,7 +150,8 @@ std::unique_ptr<ChannelOutput> makeOutput(const ConverterSettings& settings, Arc
         const std::string iniPath = settings.iniPath;
         return std::make_unique<MseedOutput>(
             settings.mseed.view(), settings.data.view(),
-            [iniPath](std::string_view station) { return lookupNetwork(iniPath, station); });
+            [iniPath](std::string_view station) { return lookupNetwork(iniPath, station); },
+            [iniPath](std::string_view station) { return lookupUtcOffset(iniPath, station); });
     }
     if (settings.cssOutput) return std::make_unique<CssOutput>(settings.css.view(), settings.data.view());
     return std::make_unique<ArchiveOutput>(database);

@@ -10,8 +10,9 @@ namespace {
 // The station list is read with buffers of this size.
 constexpr std::size_t kStationListBuffer = 1024;
 
-// Network codes are read into a buffer far longer than any code, so that an
-// over-long one is refused rather than cut to a valid-looking length.
+// Network codes and UTC offsets are read into a buffer far longer than any
+// valid value, so that an over-long one is refused rather than cut to a
+// valid-looking length.
 constexpr std::size_t kNetworkBuffer = 64;
 
 constexpr std::size_t kComponentMaxLength = decltype(ChannelTrace::component)::kMaxLength;
@@ -38,6 +39,17 @@ std::string stationSection(const std::string& iniPath, std::string_view stationC
         if (equalsIgnoringCase(name, stationCode)) return section;
     }
     return std::string();
+}
+
+// A station's value of key: in its section, else in [system], else fallback.
+std::string stationSetting(const std::string& iniPath, std::string_view stationCode, const char* key,
+                           const char* fallback)
+{
+    const std::string section = stationSection(iniPath, stationCode);
+    std::string value;
+    if (!section.empty()) value = readProfileString(section, key, "", kNetworkBuffer, iniPath);
+    if (value.empty()) value = readProfileString("system", key, "", kNetworkBuffer, iniPath);
+    return value.empty() ? std::string(fallback) : value;
 }
 
 }  // namespace
@@ -72,11 +84,12 @@ ComponentLookup lookupComponent(const std::string& iniPath, std::string_view sta
 
 std::string lookupNetwork(const std::string& iniPath, std::string_view stationCode)
 {
-    const std::string section = stationSection(iniPath, stationCode);
-    std::string network;
-    if (!section.empty()) network = readProfileString(section, "net", "", kNetworkBuffer, iniPath);
-    if (network.empty()) network = readProfileString("system", "net", "", kNetworkBuffer, iniPath);
-    return network.empty() ? std::string(kDefaultNetworkCode) : network;
+    return stationSetting(iniPath, stationCode, "net", kDefaultNetworkCode);
+}
+
+std::string lookupUtcOffset(const std::string& iniPath, std::string_view stationCode)
+{
+    return stationSetting(iniPath, stationCode, "utc_offset", kDefaultUtcOffset);
 }
 
 int runIniCheck(ChannelTable& table, std::string_view stationCode, const std::string& iniPath, RunReport& out)

@@ -39,6 +39,11 @@ inline constexpr const char* kDefaultNetworkCode = "XX";
 // is the caller's check.
 std::string lookupNetwork(const std::string& iniPath, std::string_view stationCode);
 
+// The offset of a station's WIN clock from UTC for miniSEED output, as
+// written: "utc_offset" looked up as "net" is, else kDefaultUtcOffset.
+inline constexpr const char* kDefaultUtcOffset = "+00:00";
+std::string lookupUtcOffset(const std::string& iniPath, std::string_view stationCode);
+
 // The key of a channel number: lower-case hexadecimal, no leading zeros.
 std::string channelKey(std::uint16_t channelId);
 

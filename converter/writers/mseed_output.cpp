@@ -29,8 +29,9 @@ std::string upperCase(std::string text)
 
 }  // namespace
 
-MseedOutput::MseedOutput(std::string_view root, std::string_view dataDir, NetworkLookup networkOf)
-    : networkOf_(std::move(networkOf))
+MseedOutput::MseedOutput(std::string_view root, std::string_view dataDir, NetworkLookup networkOf,
+                         UtcOffsetLookup utcOffsetOf)
+    : networkOf_(std::move(networkOf)), utcOffsetOf_(std::move(utcOffsetOf))
 {
     // An empty value would put the day files among the TRZ archive's own
     // directories.
@@ -51,7 +52,19 @@ OutputResults MseedOutput::store(const ChannelTrace& trace)
         refused.unstoredChannels = 1;
         return {refused};
     }
-    OutputResult stored = storeMseedChannel(trace, root_, network);
+    const std::string offsetText = utcOffsetOf_ ? utcOffsetOf_(trace.station.view()) : std::string("+00:00");
+    int utcOffset = 0;
+    if (!parseUtcOffset(offsetText, utcOffset)) {
+        OutputResult refused;
+        refused.code = kResultPathOrMemoryFailed;
+        refused.line = "UTC offset not valid for miniSEED (" + trace.station.str() + "::" + trace.component.str() +
+                       "::" + offsetText + ")\n";
+        refused.reason = "utc_offset=" + offsetText +
+                         " is not an offset from UTC: +HH:MM or -HH:MM, at most 14:00, minutes 00, 15, 30 or 45";
+        refused.unstoredChannels = 1;
+        return {refused};
+    }
+    OutputResult stored = storeMseedChannel(trace, root_, network, utcOffset);
     if (stored.code == kResultOk) return {};
     return {std::move(stored)};
 }

@@ -14,16 +14,23 @@ namespace tremcvt {
 // The network code of a station as configured (any case; upper-cased by the
 // output).
 using NetworkLookup = std::function<std::string(std::string_view station)>;
+// The offset of a station's WIN clock from UTC as configured ("+09:00"; see
+// parseUtcOffset).
+using UtcOffsetLookup = std::function<std::string(std::string_view station)>;
 
 // Writes every channel below the SDS root: root (the mseed= directory), put
 // below dataDir when relative. A channel whose codes do not fit or are not
-// valid is refused with "<what> (STA::CMP::NET)"; one that cannot be stored
+// valid is refused with "<what> (STA::CMP::NET)", one whose station's UTC
+// offset is not valid with "UTC offset not valid for miniSEED
+// (STA::CMP::<offset>)"; one that cannot be stored
 // gives "miniSEED write error (STA::CMP::<day file or root>)" and the
 // writer's reason. An empty root names no directory: nothing is stored and
 // finish() reports "miniSEED write error (mseed= names no directory)".
 class MseedOutput final : public ChannelOutput {
 public:
-    MseedOutput(std::string_view root, std::string_view dataDir, NetworkLookup networkOf);
+    // Without utcOffsetOf the WIN times are taken as UTC.
+    MseedOutput(std::string_view root, std::string_view dataDir, NetworkLookup networkOf,
+                UtcOffsetLookup utcOffsetOf = {});
 
     OutputKind kind() const override { return OutputKind::kMseed; }
     OutputResults store(const ChannelTrace& trace) override;
@@ -33,6 +40,7 @@ private:
     // Empty when no directory is named.
     std::string root_;
     NetworkLookup networkOf_;
+    UtcOffsetLookup utcOffsetOf_;
     int channelsTaken_ = 0;
 };
 

@@ -6,7 +6,7 @@ namespace tremcvt {
 
 bool mseedOutputAvailable() { return false; }
 
-OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view)
+OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view, int)
 {
     OutputResult result;
     result.code = kResultFileOpenFailed;

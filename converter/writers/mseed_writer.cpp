@@ -39,8 +39,8 @@ constexpr std::size_t kMaxLibraryMessages = 1024;
 static_assert(HPTMODULUS == kMicrosecondsPerSecond, "libmseed times are taken as microseconds");
 
 // Bytes of a day file. A day file grows to tens of megabytes and is read and
-// written whole at every store: growing the buffer leaves the new bytes
-// uninitialised, since the file or the packer overwrites them at once.
+// written whole when a store rebuilds it: growing the buffer leaves the new
+// bytes uninitialised, since the file or the packer overwrites them at once.
 template <typename T>
 struct UninitialisedAllocator : std::allocator<T> {
     template <typename U>
@@ -245,24 +245,6 @@ bool parseRecord(Bytes& bytes, std::size_t offset, int lengthHint, StoredRecord&
     return true;
 }
 
-// Every record of the file, in file order. False with the reason when some
-// part of it is not a miniSEED record.
-bool parseDayFile(Bytes& bytes, const std::string& path, std::vector<StoredRecord>& records,
-                  std::string& reason)
-{
-    for (std::size_t offset = 0; offset < bytes.size();) {
-        StoredRecord record;
-        if (!parseRecord(bytes, offset, 0, record)) {
-            reason = libraryFailure(path + ": not a miniSEED day file (no record can be read at byte " +
-                                    std::to_string(offset) + ")");
-            return false;
-        }
-        records.push_back(record);
-        offset += record.length;
-    }
-    return true;
-}
-
 // The integer samples of one stored record; false when it holds none that can
 // be repacked (text, floating-point or undecodable data).
 bool decodeSamples(const Bytes& bytes, const StoredRecord& stored, std::vector<std::int32_t>& samples)
@@ -303,8 +285,8 @@ struct NewData {
     std::int64_t halfInterval() const { return kMicrosecondsPerSecond / (2 * sps); }
 };
 
-// The whole file: the new records packed after the old bytes, numbered on
-// from the last record.
+// The new records packed after the bytes in file, numbered on from
+// lastSequenceNumber.
 Outcome append(Bytes& file, int lastSequenceNumber, const NewData& data)
 {
     const std::size_t firstNew = file.size();
@@ -392,26 +374,40 @@ Outcome rebuilt(const Bytes& old, const std::vector<StoredRecord>& records, cons
 }
 
 // ---- the files -------------------------------------------------------------------
-// Reads the whole day file, with room for spare bytes after it; exists is
-// false (and the outcome success) when there is none.
-Outcome readDayFile(const std::string& path, std::size_t spare, Bytes& bytes, bool& exists)
+// Reads the whole day file from the open file.
+Outcome readWhole(OutputFile& file, std::int64_t size, Bytes& bytes)
 {
-    OutputFile file(path, OutputFile::Mode::ReadOnly);
-    if (!file.isOpen()) {
-        exists = false;
-        if (file.error() == ENOENT) return {};
-        return failed(kResultFileOpenFailed, file.failure());
-    }
-    exists = true;
-    const std::int64_t size = file.size();
-    if (size < 0) return failed(kResultFileOpenFailed, file.failure());
-    bytes.reserve(static_cast<std::size_t>(size) + spare);
     bytes.resize(static_cast<std::size_t>(size));
     if (size > 0 && !file.readAllAt(bytes.data(), bytes.size(), 0)) return failed(kResultFileOpenFailed, file.failure());
-    // Nothing was written through this descriptor: a failure to close it
-    // changes nothing on disk.
-    file.close();
     return {};
+}
+
+// Every whole record of the file, in file order, and where they end. An
+// append cut off by a crash leaves at most a torn tail after the last whole
+// record: bytes from which no record can be read, with no record after them
+// at any record boundary. Such a tail is left out (wholeEnd before the end
+// of the file); any other part that is not a record fails with the reason.
+bool parseWholeRecords(Bytes& bytes, const std::string& path, std::vector<StoredRecord>& records,
+                       std::size_t& wholeEnd, std::string& reason)
+{
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        StoredRecord record;
+        if (!parseRecord(bytes, offset, 0, record)) break;
+        records.push_back(record);
+        offset += record.length;
+    }
+    wholeEnd = offset;
+    if (offset == bytes.size()) return true;
+    bool torn = offset > 0;
+    for (std::size_t later = offset + kMseedRecordLength; torn && later < bytes.size(); later += kMseedRecordLength) {
+        StoredRecord record;
+        if (parseRecord(bytes, later, 0, record)) torn = false;
+    }
+    if (torn) return true;
+    reason = libraryFailure(path + ": not a miniSEED day file (no record can be read at byte " +
+                            std::to_string(offset) + ")");
+    return false;
 }
 
 // Writes the new day file beside the old one and renames it over that one.
@@ -440,6 +436,28 @@ Outcome replaceDayFile(const std::string& directory, const std::string& name, co
     return {};
 }
 
+// Appends the new records in place at the end of the file's whole records
+// (at), cutting off a torn tail first (when the file is longer than at). A
+// write that fails is cut back, so that the file ends with whole records
+// again; a crash during the write leaves a torn tail, which the next store
+// cuts off.
+Outcome appendInPlace(OutputFile& file, std::int64_t size, std::int64_t at, int lastSequenceNumber,
+                      const NewData& data)
+{
+    Bytes records;
+    records.reserve(recordRoomFor(data.count));
+    Outcome outcome = append(records, lastSequenceNumber, data);
+    if (!outcome.ok()) return outcome;
+    if (size > at && !file.truncate(at)) return failed(kResultFileOpenFailed, file.failure());
+    if (!file.writeAllAt(records.data(), records.size(), at)) {
+        const std::string reason = file.failure();
+        file.truncate(at);
+        return failed(kResultFileOpenFailed, reason);
+    }
+    if (!file.close()) return failed(kResultFileOpenFailed, file.failure());
+    return {};
+}
+
 // Makes the year, network, station and channel directories of a day file.
 // The root itself is never made: a missing one fails the first of them.
 Outcome makeChannelDirectories(const std::string& channelDirectory)
@@ -458,38 +476,51 @@ Outcome makeChannelDirectories(const std::string& channelDirectory)
 Outcome storeDay(const std::string& directory, const std::string& name, const NewData& data)
 {
     const std::string path = joinPath(directory, name);
-    Bytes file;
-    bool exists = false;
-    Outcome outcome = readDayFile(path, recordRoomFor(data.count), file, exists);
-    if (!outcome.ok()) return outcome;
-
-    if (file.empty()) {
-        outcome = packRecords(*data.codes, data.start, data.sps, data.samples, data.count, file);
-        if (!outcome.ok()) return outcome;
-        return replaceDayFile(directory, name, file);
+    OutputFile file(path, OutputFile::Mode::ExistingUpdate);
+    if (!file.isOpen() && file.error() != ENOENT) return failed(kResultFileOpenFailed, file.failure());
+    const std::int64_t size = file.isOpen() ? file.size() : 0;
+    if (size < 0) return failed(kResultFileOpenFailed, file.failure());
+    if (size == 0) {
+        // A new day file (or an empty one) is written whole and renamed into
+        // place, so that readers never see it half written.
+        file.close();
+        Bytes bytes;
+        const Outcome packed = packRecords(*data.codes, data.start, data.sps, data.samples, data.count, bytes);
+        if (!packed.ok()) return packed;
+        return replaceDayFile(directory, name, bytes);
     }
 
-    // The last record is the latest one in a file that this writer keeps; a
-    // file of other record lengths is read whole to find it.
+    // The last record is the latest one in a file that this writer keeps:
+    // only it is read when the file ends with a whole record of this length.
     StoredRecord last;
-    const bool haveLast = file.size() % kMseedRecordLength == 0 &&
-                          parseRecord(file, file.size() - kMseedRecordLength, kRecordLength, last) &&
-                          last.length == kMseedRecordLength;
+    bool haveLast = false;
+    if (size % kRecordLength == 0) {
+        Bytes tail(kMseedRecordLength);
+        if (!file.readAllAt(tail.data(), tail.size(), size - kRecordLength))
+            return failed(kResultFileOpenFailed, file.failure());
+        haveLast = parseRecord(tail, 0, kRecordLength, last) && last.length == kMseedRecordLength;
+    }
+    if (haveLast && data.start - last.last >= data.halfInterval())
+        return appendInPlace(file, size, size, last.sequenceNumber, data);
+
+    // A torn tail, records of other lengths, or data that overlaps or comes
+    // before the file's end: the whole file is read.
+    Bytes bytes;
+    Outcome outcome = readWhole(file, size, bytes);
+    if (!outcome.ok()) return outcome;
     std::vector<StoredRecord> records;
-    if (!haveLast) {
-        std::string reason;
-        if (!parseDayFile(file, path, records, reason)) return failed(kResultFileOpenFailed, reason);
-        last = records.back();
-    }
-    if (data.start - last.last >= data.halfInterval()) {
-        outcome = append(file, last.sequenceNumber, data);
-        if (!outcome.ok()) return outcome;
-        return replaceDayFile(directory, name, file);
-    }
+    std::size_t wholeEnd = 0;
     std::string reason;
-    if (records.empty() && !parseDayFile(file, path, records, reason)) return failed(kResultFileOpenFailed, reason);
+    if (!parseWholeRecords(bytes, path, records, wholeEnd, reason)) return failed(kResultFileOpenFailed, reason);
+    bytes.resize(wholeEnd);
+    last = records.back();
+    if (data.start - last.last >= data.halfInterval())
+        return appendInPlace(file, size, static_cast<std::int64_t>(wholeEnd), last.sequenceNumber, data);
+    // Nothing was written through this descriptor: a failure to close it
+    // changes nothing on disk.
+    file.close();
     Bytes next;
-    outcome = rebuilt(file, records, data, next);
+    outcome = rebuilt(bytes, records, data, next);
     if (!outcome.ok()) return outcome;
     return replaceDayFile(directory, name, next);
 }
@@ -556,11 +587,13 @@ OutputResult storeMseedSegment(const ChannelTrace& trace, const TraceSegment& se
     return failure(kResultPathOrMemoryFailed, "out of memory while storing miniSEED records");
 }
 
-OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network)
+OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network,
+                               int utcOffsetSeconds)
 {
     // Each segment at its own start and rate; the first failure ends the
     // channel's store.
-    for (const TraceSegment& segment : segmentsOf(trace)) {
+    for (TraceSegment segment : segmentsOf(trace)) {
+        segment.startTime -= utcOffsetSeconds;
         OutputResult stored = storeMseedSegment(trace, segment, root, network);
         if (stored.code != kResultOk) return stored;
     }

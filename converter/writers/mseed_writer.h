@@ -9,9 +9,16 @@
 // records of that store as plain 32-bit integers, exact all the same).
 //
 // A day file is kept as this writer leaves it: records in time order with
-// sequence numbers 1, 2, ... in file order. Every store builds the whole new
-// file in a temporary file beside it and renames that over the old one, so
-// an interrupted store leaves either the old or the new day file.
+// sequence numbers 1, 2, ... in file order, each store's samples in records
+// of their own (a store never fills up the last record of an earlier one).
+// Data after the file's last sample is appended in place: only the last
+// record is read, and the new records are written after it, so an
+// interrupted append leaves the old file with at most a torn tail (part of a
+// record, or whole records of the new data), which the next store of the day
+// cuts off or replaces. A new day file, and a store that overlaps the file or
+// comes before its end, build the whole new file in a temporary file beside
+// it and rename that over the old one, so an interrupted store leaves either
+// the old or the new day file.
 #pragma once
 
 #include <cstddef>
@@ -61,6 +68,13 @@ struct SdsDayPiece {
 inline constexpr int kMaxMseedRate = 1000000;
 std::vector<SdsDayPiece> splitAtUtcMidnights(double startTime, int sps, std::size_t sampleCount);
 
+// The offset of a WIN clock from UTC, "+HH:MM" or "-HH:MM" (sign, two digits,
+// colon, two digits), in seconds: the hours 00 to 14, the minutes 00, 15, 30
+// or 45, at most 14:00 either way. False for anything else. miniSEED times
+// are the WIN times minus the offset.
+inline constexpr int kMaxUtcOffsetSeconds = 14 * 3600;
+bool parseUtcOffset(std::string_view text, int& seconds);
+
 // "<root>/<YEAR>/<NET>/<STA>/<CHAN>.D" and the day file in it, with native
 // separators; the location code is empty.
 std::string sdsChannelDirectory(std::string_view root, std::string_view network, std::string_view station,
@@ -82,8 +96,8 @@ inline constexpr const char* kMseedUnavailableText = "miniSEED output (mseed=) i
 // range as the nearest 32-bit integer).
 //
 // Into an existing day file: data that starts more than half a sample interval
-// after the file's last sample is appended as new records, with sequence
-// numbers continuing the file's; data that overlaps what the file holds, or
+// after the file's last sample is appended in place as new records, with
+// sequence numbers continuing the file's (after cutting off a torn tail); data that overlaps what the file holds, or
 // comes before it, replaces every stored sample within half a sample interval
 // of its own span, and the records of the day are put back into time order and
 // renumbered. Records that the new data does not touch keep their bytes but
@@ -97,8 +111,11 @@ inline constexpr const char* kMseedUnavailableText = "miniSEED output (mseed=) i
 // concerns, else root) and the reason: "<path>: <call>: <system message>" or
 // what was refused.
 // Every segment of the channel (segmentsOf) is stored at its own start and
-// rate, as storeMseedSegment does; the first failure ends the store.
-OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network);
+// rate, as storeMseedSegment does, each start moved back by the WIN clock's
+// offset from UTC (utcOffsetSeconds, see parseUtcOffset); the first failure
+// ends the store.
+OutputResult storeMseedChannel(const ChannelTrace& trace, std::string_view root, std::string_view network,
+                               int utcOffsetSeconds = 0);
 
 // One segment of the channel: its samples from its start at its rate.
 OutputResult storeMseedSegment(const ChannelTrace& trace, const TraceSegment& segment, std::string_view root,

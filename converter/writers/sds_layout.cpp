@@ -89,6 +89,21 @@ std::vector<SdsDayPiece> splitAtUtcMidnights(double startTime, int sps, std::siz
     return pieces;
 }
 
+bool parseUtcOffset(std::string_view text, int& seconds)
+{
+    const auto digit = [&](std::size_t at) { return text[at] >= '0' && text[at] <= '9'; };
+    if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || !digit(1) || !digit(2) || text[3] != ':' ||
+        !digit(4) || !digit(5))
+        return false;
+    const int hours = (text[1] - '0') * 10 + (text[2] - '0');
+    const int minutes = (text[4] - '0') * 10 + (text[5] - '0');
+    if (minutes % 15 != 0 || minutes >= 60) return false;
+    const int magnitude = hours * 3600 + minutes * 60;
+    if (magnitude > kMaxUtcOffsetSeconds) return false;
+    seconds = text[0] == '-' ? -magnitude : magnitude;
+    return true;
+}
+
 std::string sdsChannelDirectory(std::string_view root, std::string_view network, std::string_view station,
                                 std::string_view channel, int year)
 {

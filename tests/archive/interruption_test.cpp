@@ -172,6 +172,18 @@ TEST_P(InterruptionTest, MultiPeriodStoreIsRepairedWhereverItIsCutOff)
     interruptEverywhere(s);
 }
 
+TEST_P(InterruptionTest, MinuteAppendedToSdsDayFilesIsRepairedWhereverItsStoreIsCutOff)
+{
+    // miniSEED into an SDS tree in the data directory: the minute is
+    // appended in place to both channels' day files.
+    programOptions = {"mseed=" + archiveDir.string()};
+    Scenario s;
+    s.before = {{"KAM", writeRecording("m00", kHour, 60, 100)}};
+    s.target = {"KAM", writeRecording("m01", kHour + 60, 60, 100)};
+    s.following = {{"KAM", writeRecording("m02", kHour + 120, 60, 100)}};
+    interruptEverywhere(s);
+}
+
 TEST_P(InterruptionTest, RandomKillsDuringMinuteConversionsLeaveTheUninterruptedArchive)
 {
     std::vector<std::string> minutes;

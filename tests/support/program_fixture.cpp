@@ -100,6 +100,7 @@ ProcessResult ProgramFixture::convert(const std::string& station, const std::str
                                       const std::vector<std::string>& options) const
 {
     std::vector<std::string> arguments = {station, winFile};
+    arguments.insert(arguments.end(), programOptions.begin(), programOptions.end());
     arguments.insert(arguments.end(), options.begin(), options.end());
     return run(TREMCVT_BINARY, arguments, extra, killAfterMicroseconds);
 }

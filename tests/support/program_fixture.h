@@ -102,6 +102,8 @@ protected:
     // also names the channels of the real recordings (0xa100 HHZ and 0xa101
     // HHN, 100 per second).
     bool standardStations = false;
+    // Options every conversion of convert() gets before its own.
+    std::vector<std::string> programOptions;
     std::string timeZone = "UTC";
     std::filesystem::path workDir;
     std::filesystem::path archiveDir;

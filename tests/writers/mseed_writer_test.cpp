@@ -154,6 +154,25 @@ TEST(MseedLayoutTest, ChannelsAreCutAtUtcMidnightsOnly)
     }
 }
 
+TEST(MseedLayoutTest, UtcOffsetsAreSignedHoursAndQuarterHoursUpTo14)
+{
+    struct Case { const char* text; bool valid; int seconds; };
+    const Case cases[] = {
+        {"+09:00", true, 32400}, {"-03:30", true, -12600}, {"+05:45", true, 20700}, {"+00:00", true, 0},
+        {"-00:00", true, 0},     {"+14:00", true, 50400},  {"-14:00", true, -50400},
+        {"09:00", false, 0},     {"+9:00", false, 0},      {"+09:00 ", false, 0},  {"+0900", false, 0},
+        {"+09", false, 0},       {"", false, 0},           {"+14:15", false, 0},   {"-15:00", false, 0},
+        {"+99:00", false, 0},    {"+09:10", false, 0},     {"+09:60", false, 0},   {"+09:75", false, 0},
+        {"+0a:00", false, 0},    {"+09-00", false, 0},     {"JST", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        int seconds = 12345;
+        EXPECT_EQ(parseUtcOffset(c.text, seconds), c.valid);
+        EXPECT_EQ(seconds, c.valid ? c.seconds : 12345);  // untouched when refused
+    }
+}
+
 class MseedStoreTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -353,7 +372,7 @@ TEST_F(MseedStoreTest, FailedStoresLeaveEveryFileAsItWas)
         {"the root is missing", "missing root", "/2010: mkdir: No such file or directory"},
         {"the root is a file", "root is a file", "/2010: mkdir: Not a directory"},
         {"the day file is not miniSEED", "foreign day file", "not a miniSEED day file"},
-        {"the disk is full", "full disk", ".XX.KAM..BHZ.D.2010.062.tmp: write:"},
+        {"the disk is full", "full disk", "/XX.KAM..BHZ.D.2010.062: write:"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -402,6 +421,59 @@ TEST_F(MseedStoreTest, FailedStoresLeaveEveryFileAsItWas)
     // A channel without samples has nothing to store.
     EXPECT_EQ(store(trace(100, utc(2010, 3, 3, 2, 0, 0), {}), root_).code, kResultOk);
     EXPECT_EQ(treeDifferences(before, treeOf(dir_.path())), std::vector<std::string>{});
+}
+
+TEST_F(MseedStoreTest, TornTailsAreCutOffByTheNextStoreAndDamageBeforeTheEndIsLeftAlone)
+{
+    const double start = utc(2010, 3, 3, 2, 0, 0);
+    std::vector<ChannelTrace> minutes;
+    for (int m = 0; m < 3; ++m) minutes.push_back(trace(100, start + 60 * m, wave(6000 * m, 6000, 20000)));
+    const std::string path = dayFile(2010, 62);
+    const auto storedBytes = [&](std::initializer_list<int> order) {
+        fs::remove_all(root_ / "2010");
+        for (const int m : order) storeOk(minutes[static_cast<std::size_t>(m)]);
+        return writer_test::readBytes(path);
+    };
+    const std::string first = storedBytes({0});
+    const std::string firstTwo = storedBytes({0, 1});
+    const std::string firstAndThird = storedBytes({0, 2});
+    const std::string secondsRecords = firstTwo.substr(first.size());
+    ASSERT_GE(secondsRecords.size(), 1024u);
+
+    struct Case {
+        const char* name;
+        std::string tail;  // after the first minute's records
+        int next;          // the minute stored next
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"half a record, the minute again", secondsRecords.substr(0, 256), 1, firstTwo},
+        {"a record and a half, the minute again", secondsRecords.substr(0, 768), 1, firstTwo},
+        {"a block of zeros a record long, the minute again", std::string(512, '\0'), 1, firstTwo},
+        {"half a record, a later minute", secondsRecords.substr(0, 256), 2, firstAndThird},
+        {"a few zero bytes, a later minute", std::string(100, '\0'), 2, firstAndThird},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writer_test::writeBytes(path, first + c.tail);
+        // libmseed reads the torn file without error.
+        EXPECT_TRUE(readDayFile(path).ok);
+        storeOk(minutes[static_cast<std::size_t>(c.next)]);
+        EXPECT_TRUE(writer_test::readBytes(path) == c.expected);
+    }
+
+    // Unreadable bytes with a record after them are no torn tail: the file
+    // is left alone and reported.
+    const std::string damaged =
+        first + std::string(512, '\0') + first.substr(first.size() - 512) + std::string(100, '\0');
+    writer_test::writeBytes(path, damaged);
+    const OutputResult result = store(minutes[1], root_);
+    EXPECT_EQ(result.code, kResultFileOpenFailed);
+    EXPECT_NE(result.reason.find("not a miniSEED day file (no record can be read at byte " +
+                                 std::to_string(first.size()) + ")"),
+              std::string::npos)
+        << result.reason;
+    EXPECT_TRUE(writer_test::readBytes(path) == damaged);
 }
 
 }  // namespace
