@@ -15,6 +15,11 @@ namespace tremcvt {
 // output).
 using NetworkLookup = std::function<std::string(std::string_view station)>;
 
+// Told, after each channel's store, the path of every day file the store
+// concerned (whether or not it succeeded); answers a failure to report, or
+// code kResultOk.
+using DayFileStored = std::function<OutputResult(const ChannelTrace& trace, const std::string& dayFile)>;
+
 // Writes every channel below the SDS root: root (the mseed= directory), put
 // below dataDir when relative. A channel whose codes do not fit or are not
 // valid is refused with "<what> (STA::CMP::NET)"; one that cannot be stored
@@ -23,7 +28,8 @@ using NetworkLookup = std::function<std::string(std::string_view station)>;
 // finish() reports "miniSEED write error (mseed= names no directory)".
 class MseedOutput final : public ChannelOutput {
 public:
-    MseedOutput(std::string_view root, std::string_view dataDir, NetworkLookup networkOf);
+    MseedOutput(std::string_view root, std::string_view dataDir, NetworkLookup networkOf,
+                DayFileStored dayFileStored = {});
 
     OutputKind kind() const override { return OutputKind::kMseed; }
     OutputResults store(const ChannelTrace& trace) override;
@@ -33,6 +39,7 @@ private:
     // Empty when no directory is named.
     std::string root_;
     NetworkLookup networkOf_;
+    DayFileStored dayFileStored_;
     int channelsTaken_ = 0;
 };
 
