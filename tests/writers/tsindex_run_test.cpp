@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -206,18 +205,13 @@ protected:
         EXPECT_EQ(actual, expected);
     }
 
-    // filename|byteoffset|hash -> updated
-    std::map<std::string, std::string> updatedTimes() const
+    // Whether each row's updated time is the one set before ("kept") or its
+    // file's modification time ("file"), by day file name.
+    std::vector<std::string> updatedStates(const std::string& before) const
     {
-        std::map<std::string, std::string> times;
-        const std::string updated =
-            postgres() ? "to_char(updated at time zone 'UTC','YYYY-MM-DD\"T\"HH24:MI:SS')" : "updated";
-        for (const std::string& row :
-             rowsOf(*database, "select filename||'|'||byteoffset||'|'||hash," + updated + " from tsindex;")) {
-            const std::size_t bar = row.rfind('|');
-            times[row.substr(0, bar)] = row.substr(bar + 1);
-        }
-        return times;
+        return rowsOf(*database, "select substr(filename,length(filename)-21)||' '||case when updated=" + before +
+                                     " then 'kept' when updated=filemodtime then 'file' else 'other' end "
+                                     "from tsindex order by 1;");
     }
 
     // The minutes of LNG (20 per second): across 11:00, two that follow one
@@ -250,11 +244,14 @@ TEST_P(TsindexRunTest, RowsFollowTheFilesInOrderShuffledRepeatedAndInterrupted)
 
     // Again: the files stay as they are, and so do the rows, their update
     // times included (a section whose records did not change keeps it).
-    const std::map<std::string, std::string> before = updatedTimes();
-    ASSERT_FALSE(before.empty());
+    const std::string before = postgres() ? "'2000-01-01 00:00:00+00'" : "'2000-01-01T00:00:00'";
+    ASSERT_TRUE(database->execute("DELETE FROM tsindex WHERE filename LIKE '%shuffled%';"
+                                  "UPDATE tsindex SET updated=" + before + ";"));
     for (const std::string& file : files) ASSERT_EQ(toSds(file, inOrder).exitStatus, 0);
     expectRowsOfFiles(inOrder);
-    EXPECT_EQ(updatedTimes(), before);
+    const std::vector<std::string> kept = {"XX.LNG..BHN.D.2009.257 kept", "XX.LNG..BHN.D.2009.258 kept",
+                                           "XX.LNG..BHZ.D.2009.257 kept", "XX.LNG..BHZ.D.2009.258 kept"};
+    EXPECT_EQ(updatedStates(before), kept);
 
     // A corrected minute, cut off at every point of its store and of the
     // index update (failed or crashed): once the minute is converted
@@ -262,6 +259,9 @@ TEST_P(TsindexRunTest, RowsFollowTheFilesInOrderShuffledRepeatedAndInterrupted)
     const std::string corrected = writeRecording("c2.win", kHour + 90, 60, 20, 1);
     const std::string traceFile = (tempDir->path() / "trace.txt").string();
     ASSERT_EQ(toSds(corrected, inOrder, {{"TREMCVT_FAULT_TRACE", traceFile}}).exitStatus, 0);
+    EXPECT_EQ(updatedStates(before),
+              (std::vector<std::string>{"XX.LNG..BHN.D.2009.257 file", "XX.LNG..BHN.D.2009.258 kept",
+                                        "XX.LNG..BHZ.D.2009.257 file", "XX.LNG..BHZ.D.2009.258 kept"}));
     std::vector<int> points;
     std::istringstream trace(readFile(traceFile));
     std::string kind;
