@@ -26,6 +26,8 @@ std::uint32_t rotate(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n))
 
 Md5::Md5() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 
+// The four rounds, each over all sixteen words with its own function and
+// word order.
 void Md5::block(const std::uint8_t* bytes)
 {
     std::uint32_t m[16];
@@ -33,28 +35,17 @@ void Md5::block(const std::uint8_t* bytes)
         m[i] = static_cast<std::uint32_t>(bytes[i * 4]) | static_cast<std::uint32_t>(bytes[i * 4 + 1]) << 8 |
                static_cast<std::uint32_t>(bytes[i * 4 + 2]) << 16 | static_cast<std::uint32_t>(bytes[i * 4 + 3]) << 24;
     std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    for (int i = 0; i < 64; ++i) {
-        std::uint32_t f;
-        int g;
-        if (i < 16) {
-            f = (b & c) | (~b & d);
-            g = i;
-        } else if (i < 32) {
-            f = (d & b) | (~d & c);
-            g = (5 * i + 1) % 16;
-        } else if (i < 48) {
-            f = b ^ c ^ d;
-            g = (3 * i + 5) % 16;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * i) % 16;
-        }
+    const auto step = [&](std::uint32_t f, int i, int g) {
         const std::uint32_t next = d;
         d = c;
         c = b;
         b = b + rotate(a + f + kSine[i] + m[g], kShift[i]);
         a = next;
-    }
+    };
+    for (int i = 0; i < 16; ++i) step((b & c) | (~b & d), i, i);
+    for (int i = 16; i < 32; ++i) step((d & b) | (~d & c), i, (5 * i + 1) & 15);
+    for (int i = 32; i < 48; ++i) step(b ^ c ^ d, i, (3 * i + 5) & 15);
+    for (int i = 48; i < 64; ++i) step(c ^ (b | ~d), i, (7 * i) & 15);
     state_[0] += a;
     state_[1] += b;
     state_[2] += c;
@@ -65,6 +56,8 @@ void Md5::append(const void* data, std::size_t length)
 {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     length_ += length;
+    if (buffered_ == 0)
+        for (; length >= sizeof buffer_; bytes += sizeof buffer_, length -= sizeof buffer_) block(bytes);
     while (length > 0) {
         const std::size_t take = std::min(length, sizeof buffer_ - buffered_);
         std::memcpy(buffer_ + buffered_, bytes, take);
