@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/profile.h"

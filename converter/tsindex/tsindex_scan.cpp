@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <sys/stat.h>
@@ -47,10 +48,11 @@ struct RecordReader {
     ~RecordReader() { ms_readmsr_r(&file, &record, nullptr, 0, nullptr, nullptr, 0, 0, 0); }
 };
 
-struct SpanList {
-    MSTraceList* list = mstl_init(nullptr);
-    ~SpanList() { mstl_free(&list, 0); }
+// A section's coverage as libmseed joins it.
+struct SpanListFree {
+    void operator()(MSTraceList* list) const noexcept { mstl_free(&list, 0); }
 };
+using SpanList = std::unique_ptr<MSTraceList, SpanListFree>;
 
 int versionOfQuality(char quality)
 {
@@ -98,9 +100,9 @@ TsindexScan scanMseedFile(const std::string& path)
             return fail("realpath: " + error.message());
         }
         scan.filename = resolved.string();
-        struct stat status {};
-        if (::stat(scan.filename.c_str(), &status) != 0) return fail(std::string("stat: ") + std::strerror(errno));
-        scan.fileModTime = static_cast<std::int64_t>(status.st_mtime);
+        struct stat fileStatus {};
+        if (::stat(scan.filename.c_str(), &fileStatus) != 0) return fail(std::string("stat: ") + std::strerror(errno));
+        scan.fileModTime = static_cast<std::int64_t>(fileStatus.st_mtime);
 
         libraryMessages().clear();
         ms_loginit(keepMessage, nullptr, keepMessage, nullptr);
@@ -113,12 +115,13 @@ TsindexScan scanMseedFile(const std::string& path)
         std::int64_t previousStart = 0;
         Md5 digest;
         off_t position = 0;
-        int status_ = MS_NOERROR;
+        int readStatus = MS_NOERROR;
         auto closeSection = [&] {
             if (section != nullptr) section->hash = digest.finishHex();
         };
-        while ((status_ = ms_readmsr_r(&reader.file, &reader.record, scan.filename.c_str(), -1, &position, nullptr, 0,
-                                       0, 0)) == MS_NOERROR) {
+        const char* name = scan.filename.c_str();
+        while ((readStatus = ms_readmsr_r(&reader.file, &reader.record, name, -1, &position, nullptr, 0, 0, 0)) ==
+               MS_NOERROR) {
             MSRecord* record = reader.record;
             const std::int64_t offset = static_cast<std::int64_t>(position);
             const std::int64_t start = static_cast<std::int64_t>(record->starttime) * 1000;
@@ -157,13 +160,13 @@ TsindexScan scanMseedFile(const std::string& path)
                 fresh.timeIndex.push_back({start, offset});
                 scan.sections.push_back(std::move(fresh));
                 section = &scan.sections.back();
-                spanLists.emplace_back();
-                if (spanLists.back().list == nullptr) throw std::bad_alloc();
+                spanLists.emplace_back(mstl_init(nullptr));
+                if (!spanLists.back()) throw std::bad_alloc();
                 nextMark = start + kIndexInterval;
                 while (nextMark < end) nextMark += kIndexInterval;
             }
             if (record->samprate != 0.0 &&
-                mstl_addmsr(spanLists.back().list, record, 1, 1, -1.0, -1.0) == nullptr)
+                mstl_addmsr(spanLists.back().get(), record, 1, 1, -1.0, -1.0) == nullptr)
                 throw std::bad_alloc();
             digest.append(record->record, static_cast<std::size_t>(record->reclen));
             nextOffset = offset + record->reclen;
@@ -171,13 +174,13 @@ TsindexScan scanMseedFile(const std::string& path)
             havePrevious = true;
         }
         closeSection();
-        if (status_ != MS_ENDOFFILE) {
+        if (readStatus != MS_ENDOFFILE) {
             const std::string& messages = libraryMessages();
-            return fail(std::string("not readable as miniSEED: ") + ms_errorstr(status_) +
+            return fail(std::string("not readable as miniSEED: ") + ms_errorstr(readStatus) +
                         (messages.empty() ? "" : " (libmseed: " + messages + ")"));
         }
         for (std::size_t i = 0; i < scan.sections.size(); ++i)
-            for (MSTraceID* id = spanLists[i].list->traces; id != nullptr; id = id->next)
+            for (MSTraceID* id = spanLists[i]->traces; id != nullptr; id = id->next)
                 for (MSTraceSeg* seg = id->first; seg != nullptr; seg = seg->next)
                     scan.sections[i].spans.push_back({static_cast<std::int64_t>(seg->starttime) * 1000,
                                                       static_cast<std::int64_t>(seg->endtime) * 1000,

@@ -17,8 +17,10 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <vector>
 
+#include "converter/tsindex/tsindex_scan.h"
 #include "tests/support/program_fixture.h"
 
 namespace tremcvt::test {
@@ -331,6 +333,31 @@ TEST_P(TsindexRunTest, TheSelectionOfTheTsindexClientFindsTheRecordsOfAWindow)
 
     EXPECT_EQ(select("BHN", "2009-09-14T23:59:50", "2009-09-15T00:00:10").size(), 2u) << "both day files";
     EXPECT_EQ(select("BHZ", "2009-09-16T00:00:00", "2009-09-16T01:00:00"), std::vector<std::string>{});
+}
+
+// A file of two channels' records has a section for each, at its own bytes.
+TEST_P(TsindexRunTest, EachRunOfOneChannelsRecordsIsASection)
+{
+    if (postgres()) GTEST_SKIP() << "reads files only";
+    ASSERT_EQ(toSds(writeRecording("a.win", kHour, 60, 20), outputDir).exitStatus, 0);
+    const fs::path z = outputDir / "2009/XX/LNG/BHZ.D/XX.LNG..BHZ.D.2009.257";
+    const fs::path n = outputDir / "2009/XX/LNG/BHN.D/XX.LNG..BHN.D.2009.257";
+    const fs::path both = outputDir / "both";
+    ASSERT_TRUE(writeFile(both, readFile(z) + readFile(n)));
+    const TsindexScan scan = scanMseedFile(both.string());
+    ASSERT_EQ(scan.code, kResultOk) << scan.reason;
+    ASSERT_EQ(scan.sections.size(), 2u);
+    const std::int64_t size = static_cast<std::int64_t>(fs::file_size(z));
+    for (const auto& [section, file, offset] :
+         {std::tuple{scan.sections[0], z, std::int64_t{0}}, std::tuple{scan.sections[1], n, size}}) {
+        const TsindexSection alone = scanMseedFile(file.string()).sections.at(0);
+        EXPECT_EQ(section.channel, alone.channel);
+        EXPECT_EQ(section.byteOffset, offset);
+        EXPECT_EQ(section.bytes, static_cast<std::int64_t>(fs::file_size(file)));
+        EXPECT_EQ(section.hash, alone.hash);
+        EXPECT_EQ(section.timeIndex.front().byteOffset, offset);
+        EXPECT_EQ(section.spans.size(), 1u);
+    }
 }
 
 // Without the table the store goes on, but the channel counts as not stored
