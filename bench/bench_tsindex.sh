@@ -7,9 +7,9 @@
 # 100 sps, made by winwrite) is converted into an empty SDS archive over a
 # SQLite archive database, with [DATABASE] TSINDEX=0 and =1: one tremcvt
 # process per file (median and total time per file), and, where it is
-# built, one tremcvt_batch run. With the index on, the rows are counted and
-# the trees of both runs compared. Everything lives in a temporary folder
-# that is removed at the end.
+# built, one tremcvt_batch run, each also as processor time. With the index
+# on, the rows are counted; the trees with and without it are compared.
+# Everything lives in a temporary folder that is removed at the end.
 set -euo pipefail
 
 build="$(cd "${1:?usage: $0 <build-dir> [minutes]}" && pwd)"
@@ -44,27 +44,38 @@ fresh() {  # tsindex setting (0 or 1)
 
 now_us() { echo "${EPOCHREALTIME/./}"; }
 
+# The processor time (user and system) the programs of the step took, in
+# seconds: on a busy machine a steadier measure than the wall time.
+cpu_seconds() {  # file written by /usr/bin/time
+  awk '{ s += $1 + $2 } END { printf "%.2f", s }' "$1"
+}
+
 per_process() {  # label
-  local times="$work/times.txt" failed=0
+  local times="$work/times.txt" cpu="$work/cpu.txt" failed=0
   : >"$times"
+  : >"$cpu"
   for f in $(find "$work/day" -type f | sort); do
     s=$(now_us)
-    (cd "$work" && "$tremcvt" BEN "$f" "mseed=$work/sds" >/dev/null 2>>"$work/errors.txt") || failed=$((failed + 1))
+    (cd "$work" && /usr/bin/time -a -o "$cpu" -f "%U %S" "$tremcvt" BEN "$f" "mseed=$work/sds" \
+      >/dev/null 2>>"$work/errors.txt") || failed=$((failed + 1))
     e=$(now_us)
     echo $((e - s)) >>"$times"
   done
-  sort -n "$times" | awk -v label="$1" -v failed="$failed" '{ t[NR] = $1; sum += $1 }
-    END { printf "%s: %d files, median %.2f ms per file, total %.2f s, %d failed\n",
-          label, NR, t[int((NR + 1) / 2)] / 1000, sum / 1e6, failed }'
+  sort -n "$times" | awk -v label="$1" -v failed="$failed" -v cpu="$(cpu_seconds "$cpu")" '{ t[NR] = $1; sum += $1 }
+    END { printf "%s: %d files, median %.2f ms per file, total %.2f s (processor %.2f s, %.2f ms per file), %d failed\n",
+          label, NR, t[int((NR + 1) / 2)] / 1000, sum / 1e6, cpu, cpu * 1000 / NR, failed }'
 }
 
 in_batch() {  # label
-  local s e
+  local s e cpu="$work/cpu.txt"
+  : >"$cpu"
   s=$(now_us)
-  (cd "$work" && find "$work/day" -type f | sort | "$batch" BEN --files-from - "mseed=$work/sds" >/dev/null 2>&1) || true
+  (cd "$work" && find "$work/day" -type f | sort |
+    /usr/bin/time -o "$cpu" -f "%U %S" "$batch" BEN --files-from - "mseed=$work/sds" >/dev/null 2>&1) || true
   e=$(now_us)
-  awk -v label="$1" -v t=$((e - s)) -v n="$minutes" \
-    'BEGIN { printf "%s: %d files in one tremcvt_batch run, %.2f s (%.2f ms per file)\n", label, n, t / 1e6, t / 1e3 / n }'
+  awk -v label="$1" -v t=$((e - s)) -v n="$minutes" -v cpu="$(cpu_seconds "$cpu")" \
+    'BEGIN { printf "%s: %d files in one tremcvt_batch run, %.2f s (%.2f ms per file; processor %.2f ms per file)\n",
+             label, n, t / 1e6, t / 1e3 / n, cpu * 1000 / n }'
 }
 
 echo "== generating $minutes minute files ($channels channels, $sps sps)"
