@@ -212,3 +212,38 @@ CREATE INDEX FILELIST_TBEGIN ON FILELIST (TBEGIN);
 CREATE INDEX FILELIST_STA_CH_LDDATE ON FILELIST (STA,CH,LDDATE,TBEGIN);
 CREATE INDEX FILELIST_CREATER_LDDATE ON FILELIST (CREATER,LDDATE,TBEGIN);
 CREATE INDEX SITECHAN_STA_CHAN ON SITECHAN (STA,CHAN);
+
+-- tsindex: the time-series index of the miniSEED (SDS) output, kept when
+-- [DATABASE] TSINDEX=1; the table and indexes of EarthScope's mseedindex for
+-- PostgreSQL (time index as an hstore, time spans as an array of ranges),
+-- for the tools that read its index. quality is left empty by mseedindex 3,
+-- so it may be NULL here.
+CREATE EXTENSION IF NOT EXISTS hstore;
+CREATE TABLE IF NOT EXISTS tsindex (
+    id          bigserial,
+    network     text NOT NULL,
+    station     text NOT NULL,
+    location    text NOT NULL,
+    channel     text NOT NULL,
+    quality     text,
+    version     smallint,
+    starttime   timestamp with time zone NOT NULL,
+    endtime     timestamp with time zone NOT NULL,
+    samplerate  numeric NOT NULL,
+    filename    text NOT NULL,
+    byteoffset  bigint NOT NULL,
+    bytes       bigint NOT NULL,
+    hash        text,
+    timeindex   hstore,
+    timespans   numrange[],
+    timerates   numeric[],
+    format      text,
+    filemodtime timestamp with time zone NOT NULL,
+    updated     timestamp with time zone NOT NULL,
+    scanned     timestamp with time zone NOT NULL
+);
+CREATE INDEX IF NOT EXISTS tsindex_filename_idx ON tsindex USING btree (filename);
+CREATE INDEX IF NOT EXISTS tsindex_nslcq_idx ON tsindex USING btree (network, station, location, channel, quality);
+CREATE INDEX IF NOT EXISTS tsindex_starttime_idx ON tsindex USING btree (starttime);
+CREATE INDEX IF NOT EXISTS tsindex_endtime_idx ON tsindex USING btree (endtime);
+CREATE INDEX IF NOT EXISTS tsindex_updated_idx ON tsindex USING btree (updated);

@@ -211,3 +211,33 @@ CREATE INDEX FILELIST_TBEGIN ON FILELIST (TBEGIN);
 CREATE INDEX FILELIST_STA_CH_LDDATE ON FILELIST (STA,CH,LDDATE,TBEGIN);
 CREATE INDEX FILELIST_CREATER_LDDATE ON FILELIST (CREATER,LDDATE,TBEGIN);
 CREATE INDEX SITECHAN_STA_CHAN ON SITECHAN (STA,CHAN);
+
+-- tsindex: the time-series index of the miniSEED (SDS) output, kept when
+-- [DATABASE] TSINDEX=1; the table and indexes as EarthScope's mseedindex
+-- creates them in SQLite, for the tools that read its index (ObsPy's
+-- tsindex client among them). Times are text "YYYY-MM-DDThh:mm:ss[.ffffff]".
+CREATE TABLE IF NOT EXISTS tsindex (
+    network     TEXT,
+    station     TEXT,
+    location    TEXT,
+    channel     TEXT,
+    quality     TEXT,
+    version     INTEGER,
+    starttime   TEXT,
+    endtime     TEXT,
+    samplerate  REAL,
+    filename    TEXT,
+    byteoffset  INTEGER,
+    bytes       INTEGER,
+    hash        TEXT,
+    timeindex   TEXT,
+    timespans   TEXT,
+    timerates   TEXT,
+    format      TEXT,
+    filemodtime TEXT,
+    updated     TEXT,
+    scanned     TEXT
+);
+CREATE INDEX IF NOT EXISTS tsindex_nslcse_idx ON tsindex (network,station,location,channel,starttime,endtime);
+CREATE INDEX IF NOT EXISTS tsindex_filename_idx ON tsindex (filename);
+CREATE INDEX IF NOT EXISTS tsindex_updated_idx ON tsindex (updated);

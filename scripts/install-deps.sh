@@ -12,7 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   unixodbc unixodbc-dev libsqliteodbc sqlite3
-  libmseed-dev
+  libmseed-dev libssl-dev
   postgresql postgresql-client odbc-postgresql
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
   time tzdata

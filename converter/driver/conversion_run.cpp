@@ -2,7 +2,9 @@
 
 #include <cctype>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/profile.h"
@@ -11,6 +13,7 @@
 #include "converter/driver/run_report.h"
 #include "converter/driver/settings.h"
 #include "converter/driver/station_list.h"
+#include "converter/tsindex/tsindex_table.h"
 #include "converter/win/irregularity_text.h"
 #include "converter/win/win_decoder.h"
 #include "converter/win/win_reader.h"
@@ -148,10 +151,27 @@ std::unique_ptr<ChannelOutput> makeOutput(const ConverterSettings& settings, Arc
 {
     if (settings.mseedOutput) {
         const std::string iniPath = settings.iniPath;
+        DayFileStored indexDayFile;
+        if (settings.tsindex != 0) {
+            // A day file's rows follow every store; a failure is reported as
+            // the catalogue's are, and the channel counts as not stored.
+            auto table = std::make_shared<TsindexTable>(database);
+            indexDayFile = [table](const ChannelTrace& trace, const std::string& dayFile) {
+                OutputResult result;
+                result.code = table->update(dayFile);
+                if (result.code == kResultOk) return result;
+                result.line = "DB write error (" + trace.station.str() + "::" + trace.component.str() +
+                              "::" + dayFile + ")\n";
+                result.reason = table->reason();
+                result.unstoredChannels = 1;
+                return result;
+            };
+        }
         return std::make_unique<MseedOutput>(
             settings.mseed.view(), settings.data.view(),
             [iniPath](std::string_view station) { return lookupNetwork(iniPath, station); },
-            [iniPath](std::string_view station) { return lookupUtcOffset(iniPath, station); });
+            [iniPath](std::string_view station) { return lookupUtcOffset(iniPath, station); },
+            std::move(indexDayFile));
     }
     if (settings.cssOutput) return std::make_unique<CssOutput>(settings.css.view(), settings.data.view());
     return std::make_unique<ArchiveOutput>(database);

@@ -184,6 +184,9 @@ SettingsResult gatherSettings(int argc, const char* const* argv)
     // The switch of the database layer belongs to this converter's own INI
     // file only; trz.ini is shared with other programs.
     s.useTend = readProfileInt("DATABASE", "USE_TEND", 0, s.iniPath);
+    // Like the connection's keys: tremcvt.ini first, then trz.ini.
+    s.tsindex = readProfileInt("DATABASE", "TSINDEX", -1, s.iniPath);
+    if (s.tsindex == -1) s.tsindex = readProfileInt("DATABASE", "TSINDEX", 0, s.trzIniPath);
 
     makeNative(s.winPath);
     makeNative(s.data);

@@ -34,6 +34,9 @@ struct ConverterSettings {
     FixedText<512> mseed;
     bool mseedOutput = false;
     int useTend = 0;
+    // [DATABASE] TSINDEX: miniSEED output keeps the tsindex table of the
+    // archive database for every day file it stores (not 0: on).
+    int tsindex = 0;
     // tremcvt.ini of the current directory; the station list is read from it
     // for the whole run.
     std::string iniPath;

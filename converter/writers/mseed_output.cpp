@@ -1,5 +1,6 @@
 #include "converter/writers/mseed_output.h"
 
+#include <algorithm>
 #include <cctype>
 #include <utility>
 
@@ -27,11 +28,31 @@ std::string upperCase(std::string text)
     return text;
 }
 
+// The day files the writer stores the channel's segments in, each once: the
+// UTC days of the segments' times less the WIN clock's offset from UTC, as
+// the writer cuts them.
+std::vector<std::string> dayFilesOf(const ChannelTrace& trace, const std::string& root, const std::string& network,
+                                    int utcOffsetSeconds)
+{
+    const std::string_view station = trace.station.view(), channel = trace.component.view();
+    std::vector<std::string> paths;
+    for (const TraceSegment& segment : segmentsOf(trace))
+        for (const SdsDayPiece& day : splitAtUtcMidnights(segment.startTime - utcOffsetSeconds, segment.sps,
+                                                          segment.sampleCount)) {
+            std::string path = joinPath(sdsChannelDirectory(root, network, station, channel, day.year),
+                                        sdsDayFileName(network, station, channel, day.year, day.dayOfYear));
+            if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(std::move(path));
+        }
+    return paths;
+}
+
 }  // namespace
 
 MseedOutput::MseedOutput(std::string_view root, std::string_view dataDir, NetworkLookup networkOf,
-                         UtcOffsetLookup utcOffsetOf)
-    : networkOf_(std::move(networkOf)), utcOffsetOf_(std::move(utcOffsetOf))
+                         UtcOffsetLookup utcOffsetOf, DayFileStored dayFileStored)
+    : networkOf_(std::move(networkOf)),
+      utcOffsetOf_(std::move(utcOffsetOf)),
+      dayFileStored_(std::move(dayFileStored))
 {
     // An empty value would put the day files among the TRZ archive's own
     // directories.
@@ -64,9 +85,17 @@ OutputResults MseedOutput::store(const ChannelTrace& trace)
         refused.unstoredChannels = 1;
         return {refused};
     }
+    OutputResults results;
     OutputResult stored = storeMseedChannel(trace, root_, network, utcOffset);
-    if (stored.code == kResultOk) return {};
-    return {std::move(stored)};
+    if (stored.code != kResultOk) results.push_back(std::move(stored));
+    if (!dayFileStored_) return results;
+    for (const std::string& dayFile : dayFilesOf(trace, root_, network, utcOffset)) {
+        OutputResult told = dayFileStored_(trace, dayFile);
+        if (told.code == kResultOk) continue;
+        if (!results.empty()) told.unstoredChannels = 0;  // the channel counts once
+        results.push_back(std::move(told));
+    }
+    return results;
 }
 
 OutputResults MseedOutput::finish()

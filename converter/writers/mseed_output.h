@@ -18,6 +18,11 @@ using NetworkLookup = std::function<std::string(std::string_view station)>;
 // parseUtcOffset).
 using UtcOffsetLookup = std::function<std::string(std::string_view station)>;
 
+// Told, after each channel's store, the path of every day file the store
+// concerned (whether or not it succeeded); answers a failure to report, or
+// code kResultOk.
+using DayFileStored = std::function<OutputResult(const ChannelTrace& trace, const std::string& dayFile)>;
+
 // Writes every channel below the SDS root: root (the mseed= directory), put
 // below dataDir when relative. A channel whose codes do not fit or are not
 // valid is refused with "<what> (STA::CMP::NET)", one whose station's UTC
@@ -28,9 +33,10 @@ using UtcOffsetLookup = std::function<std::string(std::string_view station)>;
 // finish() reports "miniSEED write error (mseed= names no directory)".
 class MseedOutput final : public ChannelOutput {
 public:
-    // Without utcOffsetOf the WIN times are taken as UTC.
+    // Without utcOffsetOf the WIN times are taken as UTC; dayFileStored,
+    // when given, is told of every day file a channel's store concerned.
     MseedOutput(std::string_view root, std::string_view dataDir, NetworkLookup networkOf,
-                UtcOffsetLookup utcOffsetOf = {});
+                UtcOffsetLookup utcOffsetOf = {}, DayFileStored dayFileStored = {});
 
     OutputKind kind() const override { return OutputKind::kMseed; }
     OutputResults store(const ChannelTrace& trace) override;
@@ -41,6 +47,7 @@ private:
     std::string root_;
     NetworkLookup networkOf_;
     UtcOffsetLookup utcOffsetOf_;
+    DayFileStored dayFileStored_;
     int channelsTaken_ = 0;
 };
 
