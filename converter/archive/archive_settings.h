@@ -1,6 +1,6 @@
 // The settings of the archive database: which data source to connect to and
-// as whom, the root directory of the TRZ archive, and whether catalogue rows
-// carry the column TEND. The built-in defaults are written here once; the
+// as whom, the root directory of the TRZ archive, whether catalogue rows
+// carry the column TEND, and whether stores are synced to the disk. The built-in defaults are written here once; the
 // converter's settings fall back to them.
 #pragma once
 
@@ -28,6 +28,10 @@ struct ArchiveSettings {
     // Asks for the column TEND: whether rows carry it is then decided by
     // asking the data source whether FILELIST has it.
     bool useTend = true;
+    // Syncs a piece's samples to the disk before the catalogue row that
+    // records them, and a new file's directory after its creation, so that
+    // a power cut never leaves a row promising samples its file lacks.
+    bool sync = true;
 };
 
 }  // namespace tremcvt

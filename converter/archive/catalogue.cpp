@@ -29,6 +29,8 @@ constexpr double kContinuationIntervals = 1.5;
 constexpr double kContainmentIntervals = 0.5;
 // Catalogue rates are written with two decimals.
 constexpr double kRateTolerance = 0.005;
+// Latest files cut back before one store gives up looking further back.
+constexpr int kMaxCutBacks = 64;
 
 std::string nowLoadDate() { return loadDateText(std::time(nullptr)); }
 
@@ -43,6 +45,13 @@ std::string printed(const char* format, T value)
 }
 
 std::string quoted(std::string_view value) { return "'" + sqlText(value) + "'"; }
+
+// Samples written for a row are synced before the row statement, unless
+// the settings turn syncing off.
+TrzDurability durability(const ArchiveDatabase& db)
+{
+    return db.syncWrites() ? TrzDurability::kSynced : TrzDurability::kUnsynced;
+}
 
 }  // namespace
 
@@ -184,7 +193,7 @@ WrittenPiece appendArchivePiece(ArchiveDatabase& db, const Piece& piece, const L
     }
     std::string reason;
     if (appendTrzSamples(db.absolutePath(written.path), latest.cataloguedSamples(), piece.samples.data(),
-                         piece.count(), &reason) != kResultOk) {
+                         piece.count(), &reason, durability(db)) != kResultOk) {
         db.noteFailure(reason);
         written.code = kResultFileOpenFailed;
         return written;
@@ -219,8 +228,8 @@ WrittenPiece createArchivePiece(ArchiveDatabase& db, const ChannelStore& store, 
     const TrzHeader header =
         formatTrzHeader(piece.start, pieceSeconds, store.sampleRate, store.station, store.channel);
     std::string reason;
-    if (createTrzFile(db.absolutePath(written.path), piece.samples.data(), piece.count(), header, &reason) !=
-        kResultOk) {
+    if (createTrzFile(db.absolutePath(written.path), piece.samples.data(), piece.count(), header, &reason,
+                      durability(db)) != kResultOk) {
         db.noteFailure(reason);
         written.code = kResultFileOpenFailed;
     }
@@ -360,7 +369,14 @@ Overlap replaceOverlappedSamples(ArchiveDatabase& db, const ChannelStore& store,
     // claims beyond its file (a write that failed half-way, a file gone) is
     // in no file and is stored as new data.
     std::vector<std::pair<std::int64_t, std::int64_t>> covered;
-    for (const CataloguedSpan& span : spans) {
+    for (CataloguedSpan span : spans) {
+        const CutBack cut = cutBackToFile(db, store, span, rate);
+        if (cut.code != kResultOk) {
+            overlap.code = cut.code;
+            return overlap;
+        }
+        if (cut.cut && !(cut.length > 0.0)) continue;
+        span.length = cut.length;
         const auto offset = static_cast<std::int64_t>(std::round((span.begin - piece.start) * rate));
         const double catalogued = std::round(span.length * rate);
         if (!std::isfinite(catalogued) || catalogued <= 0.0) continue;
@@ -432,6 +448,17 @@ ResultCode storePiece(ArchiveDatabase& db, const ChannelStore& store, const Piec
     // The purge may have taken the very file the part would continue:
     // the part then continues whatever is latest now, or starts a file.
     if (reclaimed.purgedRows > 0) {
+        latest = findLatestFile(db, store);
+        if (latest.code != kResultOk) return latest.code;
+    }
+
+    // A latest file shorter than its row is cut back first: the part then
+    // continues it where it really ends, or whatever is latest now.
+    for (int rounds = 0; latest.file.found && rounds < kMaxCutBacks; ++rounds) {
+        const CutBack cut = cutBackToFile(
+            db, store, CataloguedSpan{latest.file.begin, latest.file.length, latest.file.path}, latest.file.rate);
+        if (cut.code != kResultOk) return cut.code;
+        if (!cut.cut) break;
         latest = findLatestFile(db, store);
         if (latest.code != kResultOk) return latest.code;
     }
