@@ -29,8 +29,9 @@ struct ArchiveSettings {
     // asking the data source whether FILELIST has it.
     bool useTend = true;
     // Syncs a piece's samples to the disk before the catalogue row that
-    // records them, and a new file's directory after its creation, so that
-    // a power cut never leaves a row promising samples its file lacks.
+    // records them, so that a power cut never leaves a row promising samples
+    // its file lacks. (A new file's directory is synced after its creation
+    // either way.)
     bool sync = true;
 };
 

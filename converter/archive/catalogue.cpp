@@ -47,10 +47,12 @@ std::string printed(const char* format, T value)
 std::string quoted(std::string_view value) { return "'" + sqlText(value) + "'"; }
 
 // Samples written for a row are synced before the row statement, unless
-// the settings turn syncing off.
+// the settings turn syncing off. A new file's name is synced either way
+// (once per file, not per store): a row then never names a file that a
+// power cut took away, only one that holds less than the row says.
 TrzDurability durability(const ArchiveDatabase& db)
 {
-    return db.syncWrites() ? TrzDurability::kSynced : TrzDurability::kUnsynced;
+    return db.syncWrites() ? TrzDurability::kSynced : TrzDurability::kNamesSynced;
 }
 
 }  // namespace
@@ -452,24 +454,26 @@ ResultCode storePiece(ArchiveDatabase& db, const ChannelStore& store, const Piec
         if (latest.code != kResultOk) return latest.code;
     }
 
-    // A latest file shorter than its row is cut back first: the part then
-    // continues it where it really ends, or whatever is latest now.
-    for (int rounds = 0; latest.file.found && rounds < kMaxCutBacks; ++rounds) {
+    // A file is continued only at its own rate: samples at another rate
+    // would shift every later time in it.
+    const auto continuesLatest = [&](const LatestFile& file) {
+        return file.found && std::fabs(file.begin + file.length - part.start) < kContinuationIntervals / sampleRate &&
+               file.length < db.filePeriod() && std::fabs(file.rate - sampleRate) < kRateTolerance;
+    };
+    // A latest file shorter than its row is cut back before it is
+    // continued: the part then continues it where it really ends, or
+    // whatever is latest now, or starts a new file.
+    bool continues = continuesLatest(latest.file);
+    for (int rounds = 0; continues && rounds < kMaxCutBacks; ++rounds) {
         const CutBack cut = cutBackToFile(
             db, store, CataloguedSpan{latest.file.begin, latest.file.length, latest.file.path}, latest.file.rate);
         if (cut.code != kResultOk) return cut.code;
         if (!cut.cut) break;
         latest = findLatestFile(db, store);
         if (latest.code != kResultOk) return latest.code;
+        continues = continuesLatest(latest.file);
     }
-
-    // A file is continued only at its own rate: samples at another rate
-    // would shift every later time in it.
     const LatestFile& file = latest.file;
-    const bool continues = file.found &&
-                           std::fabs(file.begin + file.length - part.start) <
-                               kContinuationIntervals / sampleRate &&
-                           file.length < db.filePeriod() && std::fabs(file.rate - sampleRate) < kRateTolerance;
     WrittenPiece written;
     if (continues) {
         written = appendArchivePiece(db, part, file);

@@ -121,9 +121,8 @@ struct CataloguedSpan {
 // cut with syncing off, or the file damaged or restored from an older copy):
 // the row is cut back to the whole samples on disk, the file to them and its
 // header rewritten from the row; a file that holds none loses its row and is
-// removed, and so does the row of a file missing below a root that carries
-// its marker (below one without it, the disk is not mounted and nothing
-// changes). One notice on the database names the span lost.
+// removed. A file that is not there at all changes nothing (the disk may not
+// be mounted). One notice on the database names the span lost.
 struct CutBack {
     ResultCode code = kResultOk;  // kResultOk, kResultUpdateFailed or kResultDeleteFailed
     bool cut = false;             // the row was changed or removed

@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t kSampleBytes = 4;
 
-// Whole samples of the file on disk; -1 when there is no file.
+// Whole samples of the file on disk (0 for a file shorter than its header
+// area); -1 when there is no file.
 std::int64_t heldSamples(const std::string& onDisk)
 {
     std::error_code error;
@@ -53,13 +54,11 @@ CutBack cutBackToFile(ArchiveDatabase& db, const ChannelStore& store, const Cata
     const auto catalogued = static_cast<std::int64_t>(promised);
     const std::string onDisk = db.absolutePath(row.path);
     const std::int64_t held = heldSamples(onDisk);
-    if (held >= catalogued) return result;
-    // A file missing below a root without its marker is a disk that is not
-    // mounted, not a lost file: its row stays.
-    std::error_code error;
-    if (held < 0 && !fs::is_regular_file(archiveMarkerPath(db), error)) return result;
+    // A file that is not there at all is left to the failure it makes: the
+    // disk may not be mounted, or the file moved away.
+    if (held < 0 || held >= catalogued) return result;
 
-    const std::int64_t kept = held < 0 ? 0 : held;
+    const std::int64_t kept = held;
     const double keptSeconds = static_cast<double>(kept) / rate;
     const FilelistNames& n = db.schemaNames().filelist;
     const std::string where = rowCondition(n, store, row.begin, row.path);
@@ -81,17 +80,15 @@ CutBack cutBackToFile(ArchiveDatabase& db, const ChannelStore& store, const Cata
     // The file to its whole samples (a torn last one goes) and its header
     // as the row now describes it; a file without samples goes with its row.
     std::string reason;
-    if (kept == 0 && held == 0) {
+    if (kept == 0) {
         removeArchiveFile(db, onDisk);
-    } else if (kept > 0) {
+    } else {
         cutTrzFile(onDisk, kept, &reason);
         writeArchiveHeader(db, store, row.path);
     }
-    std::string what = onDisk + " is missing: row removed";
-    if (held >= 0) {
-        what = onDisk + " holds " + std::to_string(kept) + " samples, its catalogue row " + std::to_string(catalogued) +
-               (kept == 0 ? ": row and file removed" : ": row and header cut back");
-    }
+    const std::string what = onDisk + " holds " + std::to_string(kept) + " samples, its catalogue row " +
+                             std::to_string(catalogued) +
+                             (kept == 0 ? ": row and file removed" : ": row and header cut back");
     db.noteNotice(store.station + "::" + store.channel + ": " + what + "; lost " + utcText(row.begin + keptSeconds) +
                   " to " + utcText(row.begin + row.length) + " (convert again)");
     return result;

@@ -204,7 +204,7 @@ int createTrzFile(const std::string& path, const float* samples, std::int32_t co
         removeFile(path);
         return failed(reason, file);
     }
-    if (sync) {
+    if (durability != TrzDurability::kUnsynced) {
         for (const std::string& directory : changedDirectories) {
             const FileCallResult entrySynced = syncDirectory(directory);
             if (!entrySynced) {

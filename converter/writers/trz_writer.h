@@ -59,11 +59,11 @@ std::string formatTrzDuration(double seconds);
 TrzHeader formatTrzHeader(double beginTime, double durationSeconds, double sampleRate,
                           std::string_view station, std::string_view channel);
 
-// Whether a file function makes what it wrote durable on the disk before it
-// returns: the file synced, and for a new file also its directory (and the
-// directories above that it had to make), so that a power cut afterwards
-// cannot take the samples back.
-enum class TrzDurability { kUnsynced, kSynced };
+// What a file function makes durable on the disk before it returns, so that
+// a power cut afterwards cannot take it back: nothing; only a new file's
+// name (its directory synced, and the directories above that it had to
+// make); or also the bytes written (the file synced).
+enum class TrzDurability { kUnsynced, kNamesSynced, kSynced };
 
 // The file functions below leave in *reason, when they fail and reason is
 // given, what went wrong for the operator: "<path>: <call>: <message>".
