@@ -70,8 +70,9 @@ enum class TrzDurability { kUnsynced, kNamesSynced, kSynced };
 
 // Creates (or truncates) the file at path, creating its station and hour
 // directories (the two directories above the file) when missing, and writes
-// the header area and the samples. A failed or incomplete write removes the
-// file. kResultOk or kResultFileOpenFailed.
+// the header area and the samples, made as durable as asked. A failed or
+// incomplete write, or a failed sync, removes the file. kResultOk or
+// kResultFileOpenFailed.
 int createTrzFile(const std::string& path, const float* samples, std::int32_t count, const TrzHeader& header,
                   std::string* reason = nullptr, TrzDurability durability = TrzDurability::kUnsynced);
 
@@ -81,8 +82,8 @@ int createTrzFile(const std::string& path, const float* samples, std::int32_t co
 // an interrupted append left beyond it belong to no catalogued time and are
 // dropped, so the new ones land exactly where the catalogue says the file
 // ends. A file shorter than that is refused and left as it is. On a failed
-// or incomplete write the file is cut back to its catalogued length.
-// kResultOk or kResultFileOpenFailed.
+// or incomplete write, or a failed sync (kSynced), the file is cut back to
+// its catalogued length. kResultOk or kResultFileOpenFailed.
 int appendTrzSamples(const std::string& path, std::int64_t cataloguedSamples, const float* samples,
                      std::int32_t count, std::string* reason = nullptr,
                      TrzDurability durability = TrzDurability::kUnsynced);
