@@ -110,7 +110,6 @@ void trace(const FaultPlan& p, unsigned long long number, FaultSite site)
     (void)written;
 }
 
-
 namespace fs = std::filesystem;
 
 // One change that a power cut would take back, recorded before it was made.
