@@ -58,18 +58,17 @@ CutBack cutBackToFile(ArchiveDatabase& db, const ChannelStore& store, const Cata
     // disk may not be mounted, or the file moved away.
     if (held < 0 || held >= catalogued) return result;
 
-    const std::int64_t kept = held;
-    const double keptSeconds = static_cast<double>(kept) / rate;
+    const double keptSeconds = static_cast<double>(held) / rate;
     const FilelistNames& n = db.schemaNames().filelist;
     const std::string where = rowCondition(n, store, row.begin, row.path);
     StatementText text;
-    if (kept == 0) {
+    if (held == 0) {
         text.format("delete from %s where %s", n.table.c_str(), where.c_str());
     } else {
         text.format("update %s set %s=%0.2f,%s=%0.4f where %s", n.table.c_str(), n.tqty.c_str(), keptSeconds,
                     n.tend.c_str(), row.begin + keptSeconds, where.c_str());
     }
-    const ResultCode changed = kept == 0 ? db.execute(text, kResultDeleteFailed, kResultOk)
+    const ResultCode changed = held == 0 ? db.execute(text, kResultDeleteFailed, kResultOk)
                                          : db.execute(text, kResultUpdateFailed, kResultOk);
     if (changed != kResultOk) {
         result.code = changed;
@@ -78,17 +77,18 @@ CutBack cutBackToFile(ArchiveDatabase& db, const ChannelStore& store, const Cata
     result.cut = true;
     result.length = keptSeconds;
     // The file to its whole samples (a torn last one goes) and its header
-    // as the row now describes it; a file without samples goes with its row.
-    std::string reason;
-    if (kept == 0) {
-        removeArchiveFile(db, onDisk);
+    // as the row now describes it; a file without samples goes with its
+    // row, unless another row still names it.
+    if (held == 0) {
+        const RowCount others = countRowsWithPath(db, row.path);
+        if (others.code == kResultOk && others.rows == 0) removeArchiveFile(db, onDisk);
     } else {
-        cutTrzFile(onDisk, kept, &reason);
+        cutTrzFile(onDisk, held);
         writeArchiveHeader(db, store, row.path);
     }
-    const std::string what = onDisk + " holds " + std::to_string(kept) + " samples, its catalogue row " +
+    const std::string what = onDisk + " holds " + std::to_string(held) + " samples, its catalogue row " +
                              std::to_string(catalogued) +
-                             (kept == 0 ? ": row and file removed" : ": row and header cut back");
+                             (held == 0 ? ": row and file removed" : ": row and header cut back");
     db.noteNotice(store.station + "::" + store.channel + ": " + what + "; lost " + utcText(row.begin + keptSeconds) +
                   " to " + utcText(row.begin + row.length) + " (convert again)");
     return result;
