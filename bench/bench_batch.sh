@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # tremcvt_batch against one tremcvt process per file.
 #
-#   bench/bench_batch.sh <build-dir> [minutes] [pg-env-file] [week]
+#   bench/bench_batch.sh <build-dir> [minutes] [pg-env-file] [week|sync]
 #
 # 1. A day of one station (default 1440 minute files, three channels at
 #    100 sps) into SQLite: one tremcvt_batch run, then one tremcvt per file,
@@ -13,6 +13,10 @@
 #    SQLite archive, one batch per day, to show that the cost per file stays
 #    flat as the catalogue grows (first day against last), and the peak
 #    memory of one batch over the whole week against one over a day.
+# 3. With "sync" as the fourth argument: part 1 twice, stores synced to the
+#    disk (SYNC=1, the default) and not (SYNC=0), to show what syncing
+#    costs. Run it with TMPDIR on the disk in question: on tmpfs a sync
+#    costs nothing.
 # With IRREGULAR=1 in the environment the minute files are irregular, each
 # as winwrite --irregular makes it (a missing second, a channel missing some
 # seconds, a repeated second, swapped seconds, a late block of the previous
@@ -36,10 +40,13 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export TZ=UTC TREMCVT_SYSCONFDIR="$work" ODBCINI="$work/odbc.ini"
 
-{
-  printf '[DATABASE]\nODBC=TRZ\nUSER=trz\nPASSWORD=kpv\nUSE_TEND=1\n[DATA]\nDIR=%s\n' "$work/archive"
-  printf '[system]\nnsta=1\n[sta0]\nname=BEN\n101=C01\n102=C02\n103=C03\n'
-} >"$work/tremcvt.ini"
+write_ini() {  # sync
+  {
+    printf '[DATABASE]\nODBC=TRZ\nUSER=trz\nPASSWORD=kpv\nUSE_TEND=1\nSYNC=%s\n[DATA]\nDIR=%s\n' "$1" "$work/archive"
+    printf '[system]\nnsta=1\n[sta0]\nname=BEN\n101=C01\n102=C02\n103=C03\n'
+  } >"$work/tremcvt.ini"
+}
+write_ini 1
 sitechan="insert into SITECHAN(STA,CHAN,SPS,LCODE) values('BEN','C01',100,'??'),('BEN','C02',100,'??'),('BEN','C03',100,'??');"
 channels=(--channel 101:100 --channel 102:100 --channel 103:100)
 
@@ -103,15 +110,28 @@ irregular=()
 echo "== generating $minutes ${irregular:+irregular }minute files (3 channels, 100 sps)"
 "$winwrite" --start 2010-03-03T00:00:00 --minutes "$minutes" "${channels[@]}" "${irregular[@]}" "$work/day" >/dev/null
 
-compare_day SQLite fresh_sqlite
+sync_modes=(1)
+[ "$week" = sync ] && sync_modes=(1 0)
+for sync in "${sync_modes[@]}"; do
+  write_ini "$sync"
+  label=""
+  [ "$week" = sync ] && label=" SYNC=$sync"
+  compare_day "SQLite$label" fresh_sqlite
+done
 
 if [ -n "$pg_env" ]; then
   set -a; . "$pg_env"; set +a
   export PGPASSWORD="$TREMCVT_TEST_PG_PASSWORD"
   pg() { psql -q -X -h "$TREMCVT_TEST_PG_HOST" -p "$TREMCVT_TEST_PG_PORT" -U "$TREMCVT_TEST_PG_USER" "$@"; }
-  compare_day PostgreSQL fresh_postgres
+  for sync in "${sync_modes[@]}"; do
+    write_ini "$sync"
+    label=""
+    [ "$week" = sync ] && label=" SYNC=$sync"
+    compare_day "PostgreSQL$label" fresh_postgres
+  done
   pg -d postgres -c "drop database $dbname" >/dev/null
 fi
+write_ini 1
 
 if [ "$week" = week ]; then
   echo "== a week (7 x 1440 files) into one SQLite archive, one batch per day"

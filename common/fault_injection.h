@@ -10,6 +10,12 @@
 //   TREMCVT_FAULT_ACTION=crash the process ends at once, without running any
 //                              clean-up; a write at that point is torn first
 //                              (half of its bytes reach the file)
+//   TREMCVT_FAULT_ACTION=power-cut
+//                              the process ends as with crash, and before
+//                              it does, every file write since that file's
+//                              last sync and every file creation, removal or
+//                              rename since its directory's last sync is
+//                              undone: what a power cut leaves on the disk
 //   TREMCVT_FAULT_ACTION=fail-onward
 //                              that call and every later one fail, as when
 //                              the database server or the disk goes away
@@ -19,6 +25,9 @@
 //                              kind to FILE (how the tests count the points)
 // Without these variables a fault point costs one test of a flag.
 #pragma once
+
+#include <cstdint>
+#include <string>
 
 namespace tremcvt {
 
@@ -53,5 +62,26 @@ FaultAction faultPoint(FaultSite site);
 // Ends the process at once, as a kill does: no destructors, no buffered
 // output, no exit handlers.
 [[noreturn]] void crashAtFaultPoint();
+
+// The undo journal of a planned power cut. The file calls of the writers
+// and of the platform layer report here before they change anything; the
+// journal keeps records only while a power cut is planned, and costs one
+// test of a flag otherwise. Paths are taken as the calls name them.
+bool powerCutPlanned();
+// Before bytes are written at offset: the bytes there and the file's size.
+void journalFileWrite(const std::string& path, std::int64_t offset, std::uint64_t length);
+// Before the file is cut (or grown) to length.
+void journalFileTruncate(const std::string& path, std::int64_t length);
+// Before a file is opened with creation and truncation: a new name, or the
+// content an existing file loses.
+void journalFileCreate(const std::string& path);
+// Before a directory is made, a file removed or renamed over another.
+void journalMakeDirectory(const std::string& path);
+void journalRemove(const std::string& path);
+void journalRename(const std::string& from, const std::string& to);
+// After a successful sync: the file's content, or the directory's entries,
+// survive a power cut from now on.
+void journalFileSynced(const std::string& path);
+void journalDirectorySynced(const std::string& path);
 
 }  // namespace tremcvt

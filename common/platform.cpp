@@ -13,6 +13,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -79,6 +80,7 @@ FileCallResult failedCall(const std::string& path, const char* call, const std::
 FileCallResult makeDirectory(const std::string& path)
 {
     if (faultPoint(FaultSite::MakeDirectory) == FaultAction::Fail) return failedCall(path, "mkdir", EIO);
+    journalMakeDirectory(path);
     std::error_code error;
     if (std::filesystem::create_directory(path, error)) return {};
     if (!error || std::filesystem::is_directory(path)) return {};
@@ -88,6 +90,7 @@ FileCallResult makeDirectory(const std::string& path)
 FileCallResult removeFile(const std::string& path)
 {
     if (faultPoint(FaultSite::Remove) == FaultAction::Fail) return failedCall(path, "remove", EIO);
+    journalRemove(path);
     // unlink never removes a directory, not even an empty one.
 #ifdef _WIN32
     if (::_unlink(path.c_str()) == 0) return {};
@@ -100,10 +103,31 @@ FileCallResult removeFile(const std::string& path)
 FileCallResult renameFile(const std::string& from, const std::string& to)
 {
     if (faultPoint(FaultSite::Rename) == FaultAction::Fail) return failedCall(to, "rename", EIO);
+    journalRename(from, to);
     std::error_code error;
     std::filesystem::rename(from, to, error);
     if (!error) return {};
     return failedCall(to, "rename", error);
+}
+
+FileCallResult syncDirectory(const std::string& path)
+{
+    if (faultPoint(FaultSite::Sync) == FaultAction::Fail) return failedCall(path, "fsync", EIO);
+#ifndef _WIN32
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return failedCall(path, "open", errno);
+    const int rc = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    // File systems that cannot sync a directory say so with EINVAL; their
+    // entries are as durable as they can be made.
+    if (rc != 0 && error != EINVAL) return failedCall(path, "fsync", error);
+#endif
+    journalDirectorySynced(path);
+    return {};
 }
 
 bool isTerminal(std::FILE* stream)

@@ -55,5 +55,9 @@ FileCallResult makeDirectory(const std::string& path);
 FileCallResult removeFile(const std::string& path);
 // Renames from to to, replacing a file of that name.
 FileCallResult renameFile(const std::string& from, const std::string& to);
+// Makes the entries of a directory (files created, removed or renamed in
+// it) durable on the disk. Windows has no such call: there it only passes
+// its fault point.
+FileCallResult syncDirectory(const std::string& path);
 
 }  // namespace tremcvt

@@ -1,6 +1,7 @@
 #include "common/calendar/calendar.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 
 namespace tremcvt {
@@ -99,6 +100,32 @@ bool civilFromSeconds(double seconds, CivilTime& out)
 int julianDate(int year, int month, int day)
 {
     return year * 1000 + daysBefore(year, month) + day;
+}
+
+std::string utcText(double seconds, int decimals)
+{
+    if (!std::isfinite(seconds)) return "(no time)";
+    const double whole = std::floor(seconds);
+    double fraction = seconds - whole;
+    const double scale = std::pow(10.0, decimals);
+    double scaled = std::round(fraction * scale);
+    double base = whole;
+    if (scaled >= scale) {  // rounds up to the next second
+        scaled = 0.0;
+        base += 1.0;
+    }
+    CivilTime civil;
+    if (!civilFromSeconds(base, civil)) return "(no time)";
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", civil.year, civil.month, civil.day, civil.hour,
+                  civil.minute, static_cast<int>(civil.second));
+    std::string out = text;
+    if (decimals > 0 && scaled > 0.0) {
+        char tail[32];
+        std::snprintf(tail, sizeof tail, ".%0*lld", decimals, static_cast<long long>(scaled));
+        out += tail;
+    }
+    return out;
 }
 
 }  // namespace tremcvt

@@ -3,6 +3,8 @@
 // writer and the launcher.
 #pragma once
 
+#include <string>
+
 namespace tremcvt {
 
 struct CivilTime {
@@ -36,5 +38,9 @@ bool civilFromSeconds(double seconds, CivilTime& out);
 
 // The CSS 3.0 jdate: year * 1000 + day of the year.
 int julianDate(int year, int month, int day);
+
+// UTC text of a time: "YYYY-MM-DDTHH:MM:SS" with the fraction of a second
+// to `decimals` places when it has one (decimals 0: whole seconds).
+std::string utcText(double seconds, int decimals = 3);
 
 }  // namespace tremcvt

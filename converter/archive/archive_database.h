@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "converter/archive/archive_settings.h"
 #include "converter/archive/odbc.h"
@@ -139,6 +140,8 @@ public:
     // Whether catalogue rows carry TEND: asked for, and (once connected)
     // present in the data source's FILELIST.
     bool useTend() const { return useTend_; }
+    // Whether stores are synced to the disk before their catalogue rows.
+    bool syncWrites() const { return settings_.sync; }
     std::int32_t filePeriod() const { return kFilePeriod; }
     std::int32_t quotaMiB() const { return kQuotaMiB; }
     const SchemaNameTable& schemaNames() const { return schemaNames_; }
@@ -156,6 +159,11 @@ public:
     const std::string& lastDiagnostics() const { return lastDiagnostics_; }
     void clearDiagnostics() { lastDiagnostics_.clear(); }
     void noteFailure(std::string diagnostics) { lastDiagnostics_ = std::move(diagnostics); }
+    // What a store changed on its own that the operator must know (a file
+    // found shorter than its row and cut back), one line each, in order;
+    // taking them empties the list.
+    void noteNotice(std::string line) { notices_.push_back(std::move(line)); }
+    std::vector<std::string> takeNotices() { return std::exchange(notices_, {}); }
 
     // Statement layer of the archive operations. Every statement is built in
     // one place, into a StatementText, and run through one of these; each
@@ -195,6 +203,7 @@ private:
     odbc::Connection connection_;
     SchemaNameTable schemaNames_;
     std::string lastDiagnostics_;
+    std::vector<std::string> notices_;
 };
 
 }  // namespace tremcvt

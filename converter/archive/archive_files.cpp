@@ -46,9 +46,15 @@ bool markerPresent(const ArchiveDatabase& db)
 bool writeMarker(const ArchiveDatabase& db, std::string* reason)
 {
     detail::OutputFile marker(archiveMarkerPath(db), detail::OutputFile::Mode::CreateTruncate);
-    if (marker.isOpen() && marker.close()) return true;
-    if (reason != nullptr) *reason = marker.failure();
-    return false;
+    if (!marker.isOpen() || !marker.close()) {
+        if (reason != nullptr) *reason = marker.failure();
+        return false;
+    }
+    // Synced whatever the settings say (it is made once per archive): lost
+    // to a power cut, it would make the archive look unmounted.
+    const FileCallResult synced = syncDirectory(nativePath(db.dataDir()));
+    if (!synced && reason != nullptr) *reason = synced.reason;
+    return synced.ok;
 }
 
 // The newest catalogued file of this creator, in catalogue form; empty when

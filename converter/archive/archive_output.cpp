@@ -57,6 +57,17 @@ void ArchiveOutput::storeSegment(const ChannelTrace& trace, const TraceSegment& 
         database_.clearDiagnostics();
     };
 
+    // Files found shorter than their rows and cut back: a line each on
+    // standard error, no failure.
+    auto reportNotices = [&] {
+        for (std::string& notice : database_.takeNotices()) {
+            OutputResult note;
+            note.reason = std::move(notice);
+            note.warning = true;
+            results.push_back(std::move(note));
+        }
+    };
+
     database_.clearDiagnostics();
     // The same naming rule as the archive writer, so that the removal finds
     // the file that an earlier conversion of this start wrote.
@@ -90,15 +101,18 @@ void ArchiveOutput::storeSegment(const ChannelTrace& trace, const TraceSegment& 
     bool replaced = false;
     bool overlapsNothing = false;
     ResultCode result = database_.replaceArchivedData(channel, replaced, &overlapsNothing);
+    reportNotices();
     if (result != kResultOk) {
         report("Delete error", result, archivePath, true);
     } else if (replaced) {
         return;
     } else {
         result = database_.removeArchivedFile(channel, archivePath);
+        reportNotices();
         if (result != kResultOk) report("Delete error", result, archivePath, true);
     }
     result = database_.archiveChannel(channel, overlapsNothing);
+    reportNotices();
     if (result != kResultOk) report("DB write error", result, archivePath, false);
 }
 

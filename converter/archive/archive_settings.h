@@ -1,6 +1,6 @@
 // The settings of the archive database: which data source to connect to and
-// as whom, the root directory of the TRZ archive, and whether catalogue rows
-// carry the column TEND. The built-in defaults are written here once; the
+// as whom, the root directory of the TRZ archive, whether catalogue rows
+// carry the column TEND, and whether stores are synced to the disk. The built-in defaults are written here once; the
 // converter's settings fall back to them.
 #pragma once
 
@@ -32,6 +32,11 @@ struct ArchiveSettings {
     // connection has locked before it fails. 0 leaves the data source's
     // own setting.
     int busyTimeoutMilliseconds = 0;
+    // Syncs a piece's samples to the disk before the catalogue row that
+    // records them, so that a power cut never leaves a row promising samples
+    // its file lacks. (A new file's directory is synced after its creation
+    // either way.)
+    bool sync = true;
 };
 
 }  // namespace tremcvt

@@ -29,6 +29,8 @@ constexpr double kContinuationIntervals = 1.5;
 constexpr double kContainmentIntervals = 0.5;
 // Catalogue rates are written with two decimals.
 constexpr double kRateTolerance = 0.005;
+// Latest files cut back before one store gives up looking further back.
+constexpr int kMaxCutBacks = 64;
 
 std::string nowLoadDate() { return loadDateText(std::time(nullptr)); }
 
@@ -43,6 +45,15 @@ std::string printed(const char* format, T value)
 }
 
 std::string quoted(std::string_view value) { return "'" + sqlText(value) + "'"; }
+
+// Samples written for a row are synced before the row statement, unless
+// the settings turn syncing off. A new file's name is synced either way
+// (once per file, not per store): a row then never names a file that a
+// power cut took away, only one that holds less than the row says.
+TrzDurability durability(const ArchiveDatabase& db)
+{
+    return db.syncWrites() ? TrzDurability::kSynced : TrzDurability::kNamesSynced;
+}
 
 }  // namespace
 
@@ -192,7 +203,7 @@ WrittenPiece appendArchivePiece(ArchiveDatabase& db, const Piece& piece, const L
     }
     std::string reason;
     if (appendTrzSamples(db.absolutePath(written.path), latest.cataloguedSamples(), piece.samples.data(),
-                         piece.count(), &reason) != kResultOk) {
+                         piece.count(), &reason, durability(db)) != kResultOk) {
         db.noteFailure(reason);
         written.code = kResultFileOpenFailed;
         return written;
@@ -227,8 +238,8 @@ WrittenPiece createArchivePiece(ArchiveDatabase& db, const ChannelStore& store, 
     const TrzHeader header =
         formatTrzHeader(piece.start, pieceSeconds, store.sampleRate, store.station, store.channel);
     std::string reason;
-    if (createTrzFile(db.absolutePath(written.path), piece.samples.data(), piece.count(), header, &reason) !=
-        kResultOk) {
+    if (createTrzFile(db.absolutePath(written.path), piece.samples.data(), piece.count(), header, &reason,
+                      durability(db)) != kResultOk) {
         db.noteFailure(reason);
         written.code = kResultFileOpenFailed;
     }
@@ -374,7 +385,14 @@ Overlap replaceOverlappedSamples(ArchiveDatabase& db, const ChannelStore& store,
     // claims beyond its file (a write that failed half-way, a file gone) is
     // in no file and is stored as new data.
     std::vector<std::pair<std::int64_t, std::int64_t>> covered;
-    for (const CataloguedSpan& span : spans) {
+    for (CataloguedSpan span : spans) {
+        const CutBack cut = cutBackToFile(db, store, span, rate);
+        if (cut.code != kResultOk) {
+            overlap.code = cut.code;
+            return overlap;
+        }
+        if (cut.cut && !(cut.length > 0.0)) continue;
+        span.length = cut.length;
         const auto offset = static_cast<std::int64_t>(std::round((span.begin - piece.start) * rate));
         const double catalogued = std::round(span.length * rate);
         if (!std::isfinite(catalogued) || catalogued <= 0.0) continue;
@@ -428,8 +446,8 @@ using namespace catalogue;
 namespace {
 
 // Stores one part of a piece that no catalogued file holds: it continues
-// the channel's latest file when it starts at that file's end (same rate,
-// file not full), otherwise it starts a new file named by its start.
+// the channel's file that ends where it starts (same rate, file not full),
+// otherwise it starts a new file named by its start.
 ResultCode storePiece(ArchiveDatabase& db, const ChannelStore& store, const Piece& part)
 {
     const double sampleRate = store.sampleRate;
@@ -452,11 +470,24 @@ ResultCode storePiece(ArchiveDatabase& db, const ChannelStore& store, const Piec
 
     // A file is continued only at its own rate: samples at another rate
     // would shift every later time in it.
+    const auto continuesLatest = [&](const LatestFile& file) {
+        return file.found && std::fabs(file.begin + file.length - part.start) < kContinuationIntervals / sampleRate &&
+               file.length < db.filePeriod() && std::fabs(file.rate - sampleRate) < kRateTolerance;
+    };
+    // A latest file shorter than its row is cut back before it is
+    // continued: the part then continues it where it really ends, or
+    // whatever is latest now, or starts a new file.
+    bool continues = continuesLatest(latest.file);
+    for (int rounds = 0; continues && rounds < kMaxCutBacks; ++rounds) {
+        const CutBack cut = cutBackToFile(
+            db, store, CataloguedSpan{latest.file.begin, latest.file.length, latest.file.path}, latest.file.rate);
+        if (cut.code != kResultOk) return cut.code;
+        if (!cut.cut) break;
+        latest = findLatestFile(db, store, part.start);
+        if (latest.code != kResultOk) return latest.code;
+        continues = continuesLatest(latest.file);
+    }
     const LatestFile& file = latest.file;
-    const bool continues = file.found &&
-                           std::fabs(file.begin + file.length - part.start) <
-                               kContinuationIntervals / sampleRate &&
-                           file.length < db.filePeriod() && std::fabs(file.rate - sampleRate) < kRateTolerance;
     WrittenPiece written;
     if (continues) {
         written = appendArchivePiece(db, part, file);

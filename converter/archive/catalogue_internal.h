@@ -123,6 +123,19 @@ struct CataloguedSpan {
     std::string path;     // CPATH
 };
 
+// A catalogued file found shorter than its row (its writes lost to a power
+// cut with syncing off, or the file damaged or restored from an older copy):
+// the row is cut back to the whole samples on disk, the file to them and its
+// header rewritten from the row; a file that holds none loses its row and is
+// removed. A file that is not there at all changes nothing (the disk may not
+// be mounted). One notice on the database names the span lost.
+struct CutBack {
+    ResultCode code = kResultOk;  // kResultOk, kResultUpdateFailed or kResultDeleteFailed
+    bool cut = false;             // the row was changed or removed
+    double length = 0.0;          // the row's TQTY now, 0 when it is gone
+};
+CutBack cutBackToFile(ArchiveDatabase& db, const ChannelStore& store, const CataloguedSpan& row, double rate);
+
 // The rows that share more than half a sample interval with begin to end,
 // newest first (one query; a row that only touches an end is not among
 // them). code: kResultOk or kResultQueryFailed (no rows then).

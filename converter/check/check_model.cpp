@@ -57,32 +57,6 @@ bool Selection::selectsTime(double begin, double end) const
 
 std::string formatFinding(const Finding& finding) { return finding.kind + " " + finding.file + ": " + finding.what; }
 
-std::string utcText(double seconds, int decimals)
-{
-    if (!std::isfinite(seconds)) return "(no time)";
-    const double whole = std::floor(seconds);
-    double fraction = seconds - whole;
-    const double scale = std::pow(10.0, decimals);
-    double scaled = std::round(fraction * scale);
-    double base = whole;
-    if (scaled >= scale) {  // rounds up to the next second
-        scaled = 0.0;
-        base += 1.0;
-    }
-    CivilTime civil;
-    if (!civilFromSeconds(base, civil)) return "(no time)";
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", civil.year, civil.month, civil.day, civil.hour,
-                  civil.minute, static_cast<int>(civil.second));
-    std::string out = text;
-    if (decimals > 0 && scaled > 0.0) {
-        char tail[32];
-        std::snprintf(tail, sizeof tail, ".%0*lld", decimals, static_cast<long long>(scaled));
-        out += tail;
-    }
-    return out;
-}
-
 std::optional<double> parseUtcText(std::string_view text)
 {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/calendar/calendar.h"
+
 namespace tremcvt::check {
 
 // One FILELIST row, the columns a check needs.
@@ -56,9 +58,6 @@ struct Finding {
 
 std::string formatFinding(const Finding& finding);
 
-// UTC text of a time: "YYYY-MM-DDTHH:MM:SS" with the fraction of a second
-// to `decimals` places when it has one (decimals 0: whole seconds).
-std::string utcText(double seconds, int decimals = 3);
 
 // "YYYY-MM-DDTHH:MM" or "YYYY-MM-DDTHH:MM:SS" (also with a space instead of
 // the "T") as UTC seconds since 1970. Nothing when the text is not such a time.

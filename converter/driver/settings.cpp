@@ -1,6 +1,7 @@
 #include "converter/driver/settings.h"
 
 #include <cstddef>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 
@@ -11,7 +12,7 @@
 namespace tremcvt {
 namespace {
 
-enum class Option { kOdbc, kUser, kPassword, kData, kCss, kMseed, kCount };
+enum class Option { kOdbc, kUser, kPassword, kData, kCss, kMseed, kSync, kCount };
 
 struct OptionPrefix {
     std::string_view prefix;
@@ -22,6 +23,7 @@ struct OptionPrefix {
 constexpr OptionPrefix kOptionPrefixes[] = {
     {"odbc=", Option::kOdbc},   {"user=", Option::kUser}, {"password=", Option::kPassword},
     {"data=", Option::kData},   {"css=", Option::kCss},   {"mseed=", Option::kMseed},
+    {"sync=", Option::kSync},
 };
 
 std::string_view argumentText(const char* argument)
@@ -187,6 +189,14 @@ SettingsResult gatherSettings(int argc, const char* const* argv)
     // Like the connection's keys: tremcvt.ini first, then trz.ini.
     s.tsindex = readProfileInt("DATABASE", "TSINDEX", -1, s.iniPath);
     if (s.tsindex == -1) s.tsindex = readProfileInt("DATABASE", "TSINDEX", 0, s.trzIniPath);
+    // Syncing is a matter of the machine as much as of the archive: trz.ini
+    // may turn it off for every program, tremcvt.ini and the command line
+    // for this converter.
+    if (value(Option::kSync)) {
+        s.sync = std::atoi(std::string(*value(Option::kSync)).c_str());
+    } else {
+        s.sync = readProfileInt("DATABASE", "SYNC", readProfileInt("DATABASE", "SYNC", 1, s.trzIniPath), s.iniPath);
+    }
 
     makeNative(s.winPath);
     makeNative(s.data);
@@ -208,7 +218,7 @@ SettingsResult settingsForWinFile(const ConverterSettings& settings, std::string
 ArchiveSettings archiveSettings(const ConverterSettings& settings)
 {
     return ArchiveSettings{settings.odbc.str(), settings.user.str(), settings.password.str(), settings.data.str(),
-                           settings.useTend != 0};
+                           settings.useTend != 0, settings.sync != 0};
 }
 
 }  // namespace tremcvt

@@ -37,6 +37,10 @@ struct ConverterSettings {
     // [DATABASE] TSINDEX: miniSEED output keeps the tsindex table of the
     // archive database for every day file it stores (not 0: on).
     int tsindex = 0;
+    // Stores synced to the disk before their catalogue rows: "sync=" on the
+    // command line, else [DATABASE] SYNC of tremcvt.ini, else of trz.ini;
+    // on unless 0.
+    int sync = 1;
     // tremcvt.ini of the current directory; the station list is read from it
     // for the whole run.
     std::string iniPath;
@@ -61,8 +65,8 @@ struct SettingsResult {
 };
 
 // Whether an argument carries one of the converter's options ("odbc=",
-// "user=", "password=", "data=", "css=", "mseed=", matched without regard to
-// case).
+// "user=", "password=", "data=", "css=", "mseed=", "sync=", matched without
+// regard to case).
 bool isConverterOption(std::string_view argument);
 
 // Gathers the settings of one run. Prints nothing and touches no database;
@@ -75,7 +79,8 @@ SettingsResult gatherSettings(int argc, const char* const* argv);
 SettingsResult settingsForWinFile(const ConverterSettings& settings, std::string_view path);
 
 // The settings handed to the archive database: data source, user, password,
-// data directory, and TEND asked for when useTend is not 0.
+// data directory, TEND asked for when useTend is not 0, stores synced when
+// sync is not 0.
 ArchiveSettings archiveSettings(const ConverterSettings& settings);
 
 }  // namespace tremcvt

@@ -95,6 +95,7 @@ OutputFile::OutputFile(const std::string& path, Mode mode) : path_(path)
         fail("open");
         return;
     }
+    if (mode == Mode::CreateTruncate) journalFileCreate(path);
     const int flags = mode == Mode::CreateTruncate   ? O_WRONLY | O_CREAT | O_TRUNC
                       : mode == Mode::ExistingUpdate ? O_RDWR
                       : mode == Mode::ReadOnly       ? O_RDONLY
@@ -166,6 +167,7 @@ bool OutputFile::writeAll(const void* data, std::size_t length)
             writeSome(fd_, bytes, length / 2);
             crashAtFaultPoint();
         }
+        if (powerCutPlanned()) journalFileWrite(path_, position(), length);
         const ssize_t written = writeSome(fd_, bytes, length);
         if (written < 0 && errno == EINTR) continue;
         if (written < 0) return fail("write");
@@ -190,6 +192,7 @@ bool OutputFile::writeAllAt(const void* data, std::size_t length, std::int64_t o
             writeSomeAt(fd_, bytes, length / 2, offset);
             crashAtFaultPoint();
         }
+        journalFileWrite(path_, offset, length);
         const ssize_t written = writeSomeAt(fd_, bytes, length, offset);
         if (written < 0 && errno == EINTR) continue;
         if (written < 0) return fail("write");
@@ -266,6 +269,7 @@ bool OutputFile::truncate(std::int64_t length)
 {
     if (fd_ < 0 || length < 0) return false;
     if (faultPoint(FaultSite::Truncate) == FaultAction::Fail) return fail("truncate");
+    journalFileTruncate(path_, length);
 #ifdef _WIN32
     const errno_t rc = ::_chsize_s(fd_, length);
     if (rc != 0) errno = rc;
@@ -277,6 +281,32 @@ bool OutputFile::truncate(std::int64_t length)
     } while (rc != 0 && errno == EINTR);
     return rc == 0 || fail("truncate");
 #endif
+}
+
+std::int64_t OutputFile::position() const
+{
+#ifdef _WIN32
+    return static_cast<std::int64_t>(::_lseeki64(fd_, 0, SEEK_CUR));
+#else
+    return static_cast<std::int64_t>(::lseek(fd_, 0, SEEK_CUR));
+#endif
+}
+
+bool OutputFile::sync()
+{
+    if (fd_ < 0) return false;
+    if (faultPoint(FaultSite::Sync) == FaultAction::Fail) return fail("fsync");
+#ifdef _WIN32
+    if (::_commit(fd_) != 0) return fail("fsync");
+#else
+    int rc;
+    do {
+        rc = ::fsync(fd_);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) return fail("fsync");
+#endif
+    journalFileSynced(path_);
+    return true;
 }
 
 bool OutputFile::close()

@@ -42,6 +42,9 @@ public:
 
     bool seekToEnd();
     bool truncate(std::int64_t length);
+    // Makes what was written durable on the disk (fsync; FlushFileBuffers
+    // through _commit on Windows).
+    bool sync();
 
     // Closes the file; false when the system reports an error on closing
     // (delayed write errors surface here).
@@ -55,6 +58,8 @@ public:
     int error() const { return error_; }
 
 private:
+    // The current position of the descriptor (for the power-cut journal).
+    std::int64_t position() const;
     // Keeps errno of a failed call in failure_; always returns false.
     bool fail(const char* call);
 

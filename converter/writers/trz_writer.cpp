@@ -169,22 +169,34 @@ TrzHeader formatTrzHeader(double beginTime, double durationSeconds, double sampl
 }
 
 int createTrzFile(const std::string& path, const float* samples, std::int32_t count, const TrzHeader& header,
-                  std::string* reason)
+                  std::string* reason, TrzDurability durability)
 {
     if (path.empty() || !validCount(samples, count)) return refuse(reason, path, "no file name or no samples");
     // The station and hour directories; an existing one is fine, and one that
-    // cannot be made shows up as a file that cannot be created.
+    // cannot be made shows up as a file that cannot be created. Those made
+    // here are new entries of the directory above them.
     const std::filesystem::path hourDir = std::filesystem::path(path).parent_path();
+    std::vector<std::string> changedDirectories;
     if (!hourDir.empty()) {
+        changedDirectories.push_back(hourDir.string());
         const std::filesystem::path stationDir = hourDir.parent_path();
-        if (!stationDir.empty()) makeDirectory(stationDir.string());
+        std::error_code error;
+        if (!stationDir.empty()) {
+            const bool stationIsNew = !std::filesystem::is_directory(stationDir, error);
+            makeDirectory(stationDir.string());
+            if (stationIsNew && stationDir.has_parent_path())
+                changedDirectories.push_back(stationDir.parent_path().string());
+        }
+        const bool hourIsNew = !std::filesystem::is_directory(hourDir, error);
         makeDirectory(hourDir.string());
+        if (hourIsNew && !stationDir.empty()) changedDirectories.push_back(stationDir.string());
     }
 
     OutputFile file(path, OutputFile::Mode::CreateTruncate);
     if (!file.isOpen()) return failed(reason, file);
+    const bool sync = durability == TrzDurability::kSynced;
     const bool written = file.writeAll(header.bytes.data(), header.bytes.size()) &&
-                         file.writeSamples(samples, static_cast<std::size_t>(count));
+                         file.writeSamples(samples, static_cast<std::size_t>(count)) && (!sync || file.sync());
     const bool closed = file.close();
     if (!written || !closed) {
         // A half-written file would be catalogued as complete by nobody and
@@ -192,11 +204,21 @@ int createTrzFile(const std::string& path, const float* samples, std::int32_t co
         removeFile(path);
         return failed(reason, file);
     }
+    if (durability != TrzDurability::kUnsynced) {
+        for (const std::string& directory : changedDirectories) {
+            const FileCallResult entrySynced = syncDirectory(directory);
+            if (!entrySynced) {
+                removeFile(path);
+                if (reason != nullptr) *reason = entrySynced.reason;
+                return kResultFileOpenFailed;
+            }
+        }
+    }
     return kResultOk;
 }
 
 int appendTrzSamples(const std::string& path, std::int64_t cataloguedSamples, const float* samples,
-                     std::int32_t count, std::string* reason)
+                     std::int32_t count, std::string* reason, TrzDurability durability)
 {
     if (path.empty() || !validCount(samples, count) || cataloguedSamples < 0 ||
         cataloguedSamples > (INT64_MAX - static_cast<std::int64_t>(kTrzHeaderSize)) / kSampleBytes - count)
@@ -215,10 +237,12 @@ int appendTrzSamples(const std::string& path, std::int64_t cataloguedSamples, co
                           " samples, its catalogue row " + std::to_string(cataloguedSamples));
     }
     if (size > cataloguedEnd && !file.truncate(cataloguedEnd)) return failed(reason, file);
-    if (!file.writeSamplesAt(samples, static_cast<std::size_t>(count), cataloguedEnd)) {
+    if (!file.writeSamplesAt(samples, static_cast<std::size_t>(count), cataloguedEnd) ||
+        (durability == TrzDurability::kSynced && !file.sync())) {
         // What was archived before stays as it was.
+        const int result = failed(reason, file);
         file.truncate(cataloguedEnd);
-        return failed(reason, file);
+        return result;
     }
     if (!file.close()) return failed(reason, file);
     return kResultOk;
@@ -249,6 +273,19 @@ int overwriteTrzSamples(const std::string& path, std::int64_t sampleIndex, const
         file.writeAllAt(former.data(), length, offset);
         return result;
     }
+    return file.close() ? kResultOk : failed(reason, file);
+}
+
+int cutTrzFile(const std::string& path, std::int64_t samples, std::string* reason)
+{
+    if (path.empty() || samples < 0 || samples > (INT64_MAX - static_cast<std::int64_t>(kTrzHeaderSize)) / kSampleBytes)
+        return refuse(reason, path, "no file name or no sample count");
+    OutputFile file(path, OutputFile::Mode::ExistingOnly);
+    if (!file.isOpen()) return failed(reason, file);
+    const std::int64_t size = file.size();
+    if (size < 0) return failed(reason, file);
+    const std::int64_t end = static_cast<std::int64_t>(kTrzHeaderSize) + kSampleBytes * samples;
+    if (size > end && !file.truncate(end)) return failed(reason, file);
     return file.close() ? kResultOk : failed(reason, file);
 }
 

@@ -59,15 +59,22 @@ std::string formatTrzDuration(double seconds);
 TrzHeader formatTrzHeader(double beginTime, double durationSeconds, double sampleRate,
                           std::string_view station, std::string_view channel);
 
+// What a file function makes durable on the disk before it returns, so that
+// a power cut afterwards cannot take it back: nothing; only a new file's
+// name (its directory synced, and the directories above that it had to
+// make); or also the bytes written (the file synced).
+enum class TrzDurability { kUnsynced, kNamesSynced, kSynced };
+
 // The file functions below leave in *reason, when they fail and reason is
 // given, what went wrong for the operator: "<path>: <call>: <message>".
 
 // Creates (or truncates) the file at path, creating its station and hour
 // directories (the two directories above the file) when missing, and writes
-// the header area and the samples. A failed or incomplete write removes the
-// file. kResultOk or kResultFileOpenFailed.
+// the header area and the samples, made as durable as asked. A failed or
+// incomplete write, or a failed sync, removes the file. kResultOk or
+// kResultFileOpenFailed.
 int createTrzFile(const std::string& path, const float* samples, std::int32_t count, const TrzHeader& header,
-                  std::string* reason = nullptr);
+                  std::string* reason = nullptr, TrzDurability durability = TrzDurability::kUnsynced);
 
 // Appends samples to an existing TRZ file (never creates one) after the
 // cataloguedSamples that its catalogue row accounts for. The file is first
@@ -75,16 +82,22 @@ int createTrzFile(const std::string& path, const float* samples, std::int32_t co
 // an interrupted append left beyond it belong to no catalogued time and are
 // dropped, so the new ones land exactly where the catalogue says the file
 // ends. A file shorter than that is refused and left as it is. On a failed
-// or incomplete write the file is cut back to its catalogued length.
-// kResultOk or kResultFileOpenFailed.
+// or incomplete write, or a failed sync (kSynced), the file is cut back to
+// its catalogued length. kResultOk or kResultFileOpenFailed.
 int appendTrzSamples(const std::string& path, std::int64_t cataloguedSamples, const float* samples,
-                     std::int32_t count, std::string* reason = nullptr);
+                     std::int32_t count, std::string* reason = nullptr,
+                     TrzDurability durability = TrzDurability::kUnsynced);
 
 // Replaces count samples in place, starting with sample number sampleIndex
 // (byte 512 + 4 * sampleIndex). Only when the file already holds all of them;
 // otherwise nothing is written and the result is kResultFileOpenFailed.
 int overwriteTrzSamples(const std::string& path, std::int64_t sampleIndex, const float* samples,
                         std::int32_t count, std::string* reason = nullptr);
+
+// Cuts the file back to its header area and the first `samples` samples
+// (a file that holds no more is left as it is). kResultOk or
+// kResultFileOpenFailed.
+int cutTrzFile(const std::string& path, std::int64_t samples, std::string* reason = nullptr);
 
 // Rewrites the 512-byte header area of an existing file (never creates one).
 int writeTrzHeader(const std::string& path, const TrzHeader& header, std::string* reason = nullptr);

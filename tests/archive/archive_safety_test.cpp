@@ -224,6 +224,46 @@ TEST_P(ArchiveSafetyTest, FailuresArePrintedInOrderWithTheirReasonsOnStandardErr
     EXPECT_EQ(after.files.count(".tremcvt-archive-root"), 1u);
 }
 
+TEST_P(ArchiveSafetyTest, FileShorterThanItsRowIsCutBackAndTheStoreGoesOn)
+{
+    std::vector<std::string> minutes;
+    for (int m = 0; m < 4; ++m) minutes.push_back(writeRecording("m0" + std::to_string(m), kHour + 60 * m, 60, 100));
+    for (int m = 0; m < 3; ++m) convertCleanly("KAM", minutes[m], "before the damage");
+    const test::ArchiveState undamaged = state();
+    const fs::path bhz = trzFilePath(archiveDir.string(), "KAM", "BHZ", static_cast<double>(kHour));
+    const auto lossLine = [&](int held, const char* from) {
+        return "tremcvt: KAM::BHZ: " + bhz.string() + " holds " + std::to_string(held) +
+               " samples, its catalogue row 18000: row and header cut back; lost " + from +
+               " to 2009-09-14T11:03:00 (convert again)\n";
+    };
+
+    // The hour file restored from a copy made before its last minute: that
+    // minute converted again continues the file where it really ends, and
+    // the archive is as if nothing had happened.
+    fs::resize_file(bhz, 512 + 4 * 12000);
+    auto run = convert("KAM", minutes[2]);
+    EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
+    EXPECT_EQ(run.output.find("error"), std::string::npos) << run.output;
+    EXPECT_EQ(run.errorOutput, lossLine(12000, "2009-09-14T11:02:00"));
+    EXPECT_TRUE(state() == undamaged) << describeDifference(undamaged, state());
+
+    // Torn within its 81st second (syncing off): the file, its row and its
+    // header are cut back to the whole samples, and the next minute, after
+    // the gap, starts a new file.
+    fs::resize_file(bhz, 512 + 4 * 8050 + 2);
+    run = convert("KAM", minutes[3], {}, 0, {"sync=0"});
+    EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
+    EXPECT_EQ(run.output.find("error"), std::string::npos) << run.output;
+    EXPECT_EQ(run.errorOutput, lossLine(8050, "2009-09-14T11:01:20.500"));
+    expectArchived("KAM", kChannels[0], kHour, 80, 100);
+    expectArchived("KAM", kChannels[0], kHour + 180, 60, 100);
+    expectArchived("KAM", kChannels[1], kHour, 240, 100);
+    TrzHeader header;
+    std::vector<float> samples;
+    ASSERT_TRUE(readTrzFile(bhz.string(), header, samples));
+    EXPECT_NE(header.text().find("Time duration=000 00 01 20\r\n"), std::string::npos) << header.text();
+}
+
 TEST_P(ArchiveSafetyTest, NearlyFullDiskLosesNoMinute)
 {
     // A small disk of the archive's own, filled until a little more than the

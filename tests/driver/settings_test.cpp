@@ -196,6 +196,30 @@ TEST_F(SettingsTest, UseTendComesOnlyFromTremcvtIniAndIsHandedOver)
     }
 }
 
+TEST_F(SettingsTest, SyncComesFromTheCommandLineThenTremcvtIniThenTrzIniAndIsOnByDefault)
+{
+    struct Case { const char* option; const char* local; const char* system; bool sync; };
+    const Case cases[] = {
+        {"", "", "", true},
+        {"", "", "SYNC=0", false},
+        {"", "SYNC=1", "SYNC=0", true},
+        {"", "SYNC=0", "", false},
+        {"SYNC=1", "SYNC=0", "SYNC=0", true},
+        {"sync=0", "", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.option) + "|" + c.local + "|" + c.system);
+        writeLocalIni(std::string("[DATABASE]\n") + c.local + "\n");
+        writeSystemIni(std::string("[DATABASE]\n") + c.system + "\n");
+        std::vector<std::string> args = {"KAM", "a"};
+        if (*c.option != '\0') args.push_back(c.option);
+        const SettingsResult r = gather(args);
+        ASSERT_EQ(r.status, SettingsStatus::kReady);
+        EXPECT_EQ(archiveSettings(r.settings).sync, c.sync);
+    }
+    EXPECT_TRUE(isConverterOption("Sync=0"));
+}
+
 TEST_F(SettingsTest, OverLongValuesAreRefusedNamingTheArgument)
 {
     const auto text = [](std::size_t n) { return std::string(n, 'a'); };
