@@ -56,8 +56,11 @@ void installSignalHandlers()
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
 #else
+    // SA_RESTART: a read or write of the conversion in hand (the database's
+    // socket, a file) goes on rather than fail with EINTR.
     struct sigaction action = {};
     sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
     action.sa_handler = onStopSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -383,6 +386,11 @@ private:
             if (convertMinute(next_)) advance(next_ + 1);
             return true;
         }
+        // The look-ahead tries up to a day of names: at rest it runs once
+        // per settle time, not at every poll.
+        const Clock::time_point now = Clock::now();
+        if (lookedAhead_ && now - *lookedAhead_ < std::chrono::duration<double>(options_.settleSeconds)) return false;
+        lookedAhead_ = now;
         for (std::int64_t later = next_ + 1; later <= next_ + kLookAheadMinutes; ++later) {
             const std::optional<std::string> path = presentFile(options_.directory, later);
             if (!path) continue;
@@ -516,6 +524,7 @@ private:
     std::optional<std::int64_t> latestMinute_;
     std::optional<fs::file_time_type> newestConverted_;
     bool caughtUp_ = false;
+    std::optional<Clock::time_point> lookedAhead_;  // the last look-ahead for a missing minute
     Clock::time_point nextStatus_;
     const Clock::time_point started_ = Clock::now();
 };

@@ -168,14 +168,14 @@ TEST_P(FollowTest, ConvertsMinutesAsTheyArriveAndLeavesTheArchiveOfOneBatch)
 
     // The delay from a minute's completion to its catalogue row, over the
     // minutes that the next one completed (or the settle time, the last).
-    std::vector<double> delays;
+    std::vector<std::pair<double, int>> delays;
     for (const auto& [m, at] : completed)
         if (m > start && m != kLate && m + 1 != kLate && m + 1 != kMissing && m != kChanged && stored.count(m))
-            delays.push_back(std::chrono::duration<double>(stored[m] - at).count());
+            delays.emplace_back(std::chrono::duration<double>(stored[m] - at).count(), m);
     std::sort(delays.begin(), delays.end());
     ASSERT_FALSE(delays.empty());
-    std::cout << "follow delay over " << delays.size() << " minutes: median " << delays[delays.size() / 2]
-              << " s, max " << delays.back() << " s\n";
+    std::cout << "follow delay over " << delays.size() << " minutes: median " << delays[delays.size() / 2].first
+              << " s, max " << delays.back().first << " s (minute " << delays.back().second << ")\n";
 
     resetArchive();
     const auto batch = run(TREMCVT_BATCH_BINARY, {"KAM", winDir.string(), "14/09/2009 11:00", "000 00:24"});
