@@ -4,7 +4,9 @@
 // sources include this.
 #pragma once
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common/batch/output_merger.h"
 #include "converter/archive/archive_database.h"
@@ -45,5 +47,22 @@ void countFile(BatchSummary& summary, ConversionClass kind, const std::string& p
 // A file's report as standard output shows it: whole, or merged as the
 // launcher merges reports.
 std::string shownReport(const RunReport& report, bool fullReports, OutputMerger& merger);
+
+// Adds what one station's files came to into the batch's summary; its
+// missing minutes are named with the station.
+void addStationSummary(BatchSummary& total, const BatchSummary& part, const std::string& station);
+
+// One station of a --stations batch, ready to convert: its settings as
+// "tremcvt_batch STATION DIR ..." would gather them.
+struct StationTask {
+    std::string code;
+    std::string directory;
+    SettingsResult settings;
+};
+
+// The stations of tremcvt.ini that the options choose and that can be
+// converted; each other one is reported on err and listed in the summary.
+std::vector<StationTask> stationTasks(const BatchOptions& options, const std::string& iniPath, BatchSummary& summary,
+                                      std::FILE* err);
 
 }  // namespace tremcvt

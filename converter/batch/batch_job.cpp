@@ -405,6 +405,8 @@ ArchiveSettings batchArchiveSettings(const ConverterSettings& settings)
 
 namespace {
 
+}  // namespace
+
 // Adds what one station's files came to into the batch's summary; its
 // missing minutes are named with the station.
 void addStationSummary(BatchSummary& total, const BatchSummary& part, const std::string& station)
@@ -423,14 +425,6 @@ void addStationSummary(BatchSummary& total, const BatchSummary& part, const std:
     total.irregularChannels += part.irregularChannels;
     total.reconnections += part.reconnections;
 }
-
-// One station of a --stations batch, ready to convert: its settings as
-// "tremcvt_batch STATION DIR START INTERVAL" would gather them.
-struct StationTask {
-    std::string code;
-    std::string directory;
-    SettingsResult settings;
-};
 
 // The stations that can be converted; each other one is reported on
 // standard error and listed in the summary.
@@ -472,6 +466,8 @@ std::vector<StationTask> stationTasks(const BatchOptions& options, const std::st
     std::fflush(err);
     return tasks;
 }
+
+namespace {
 
 // Converts every station's interval over its own directory, `workers`
 // stations at a time. Each worker takes the next station not yet taken and

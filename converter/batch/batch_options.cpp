@@ -154,7 +154,8 @@ BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
     BatchOptions o;
     std::size_t next = 1;
     if (arguments[0] == "--stations") {
-        if (arguments.size() < 4) return refuse("--stations needs the stations, START and INTERVAL");
+        if (arguments.size() < 4 && !(arguments.size() == 3 && arguments[2] == "--follow"))
+            return refuse("--stations needs the stations, START and INTERVAL (or --follow)");
         const std::optional<std::vector<std::string>> names = stationNameList(arguments[1]);
         if (!names) return refuse("bad station list \"" + arguments[1] + "\" (all, or STA[,STA...])");
         o.stations = true;
@@ -166,7 +167,10 @@ BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
             return refuse("the first argument must be the station code");
     }
 
-    if (o.stations) {
+    if (o.stations && arguments.size() >= 3 && arguments[2] == "--follow") {
+        o.follow = true;
+        next = 3;
+    } else if (o.stations) {
         o.interval = true;
         next = 2;
     } else if (arguments.size() >= 3 && arguments[2] == "--follow") {
@@ -225,6 +229,8 @@ BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
             ++next;
         } else if ((a == "-j" || a == "--jobs" || a == "--shard") && !o.stations) {
             return refuse(a + " needs --stations");
+        } else if ((a == "-j" || a == "--jobs") && o.follow) {
+            return refuse(a + " does not go with --follow (every station is followed at once)");
         } else if (a == "-j" || a == "--jobs") {
             const std::optional<int> jobs =
                 next + 1 < arguments.size() ? wholeNumber(arguments[next + 1]) : std::nullopt;

@@ -5,6 +5,7 @@
 //                 [--shard K/N] [the same]
 //   tremcvt_batch STATION DIR --follow [--settle SECONDS]
 //                 [--from YYYY-MM-DDTHH:MM] [--status-every MINUTES] [the same]
+//   tremcvt_batch --stations all|STA[,STA...] --follow [--shard K/N] [the same]
 // START is DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM, INTERVAL is DDD HH:MM (the
 // launcher's "time" and "timeqty"). Converter options are those of tremcvt
 // (odbc=, user=, password=, data=, css=, ...); the batch flags are
@@ -47,7 +48,9 @@ inline constexpr const char* kBatchUsageText =
     "  --shard K/N  only the K-th of N shares of the stations (1 <= K <= N)\n"
     "       tremcvt_batch STATION DIR --follow [--settle SECONDS] [--from START]\n"
     "                     [--status-every MINUTES] [options]\n"
-    "  --follow   convert each minute once its file is complete, as it arrives, until\n"
+    "       tremcvt_batch --stations all|STA[,STA...] --follow [--shard K/N] [the same]\n"
+    "  --follow   convert each minute once its file is complete, as it arrives (with\n"
+    "             --stations: every station at once, each over its WIN directory), until\n"
     "             SIGTERM or SIGINT; SIGHUP reads tremcvt.ini again\n"
     "  --settle   seconds a file must stay unchanged to count as complete (default 90)\n"
     "  --from     the first minute when the archive holds nothing of the station\n"

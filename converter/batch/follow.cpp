@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -43,11 +44,13 @@ constexpr std::int64_t kLookAheadMinutes = 1440;
 constexpr double kLongestBackOffSeconds = 60.0;
 
 std::atomic<bool> stopRequested{false};
-std::atomic<bool> reloadRequested{false};
+// Counts SIGHUPs: each follower reads tremcvt.ini again when it sees a
+// count it has not seen yet.
+std::atomic<unsigned> reloadsRequested{0};
 
 void onStopSignal(int) { stopRequested = true; }
 #ifndef _WIN32
-void onReloadSignal(int) { reloadRequested = true; }
+void onReloadSignal(int) { ++reloadsRequested; }
 #endif
 
 void installSignalHandlers()
@@ -237,31 +240,40 @@ std::string upperCase(std::string text)
     return text;
 }
 
+// Why the output of the settings cannot be followed; nullptr when it can.
+const char* outputRefusal(const ConverterSettings& settings)
+{
+    if (settings.cssOutput)
+        return "tremcvt_batch: css= writes one wfdisc file for every conversion and cannot follow; "
+               "follow into the archive or mseed=\n";
+    if (settings.mseedOutput && !mseedOutputAvailable()) return kMseedUnavailableText;
+    return nullptr;
+}
+
 class Follower {
 public:
-    Follower(const BatchOptions& options, std::FILE* out, std::FILE* err)
-        : options_(options), out_(out), err_(err),
+    // cacheIni: the INI files are parsed once (and again on SIGHUP); only
+    // for a follower alone in its process, the cache being the process's.
+    Follower(const BatchOptions& options, std::FILE* out, std::FILE* err, bool cacheIni)
+        : options_(options), out_(out), err_(err), cacheIni_(cacheIni),
           poll_(std::max(0.1, std::min(options.settleSeconds / 4.0, 5.0)))
     {
     }
 
+    const BatchSummary& summary() const { return summary_; }
+
+    // Follows until a stop is asked for: kBatchExitOk, or kBatchExitUsage
+    // when the settings are refused.
     int run()
     {
-        installSignalHandlers();
-        cache_.emplace();
+        if (cacheIni_) cache_.emplace();
         settings_ = gatherBatchSettings(options_);
         if (settings_.status != SettingsStatus::kReady) {
             std::fputs(settings_.message.c_str(), err_);
             return kBatchExitUsage;
         }
-        if (settings_.settings.cssOutput) {
-            std::fputs("tremcvt_batch: css= writes one wfdisc file for every conversion and cannot follow; "
-                       "follow into the archive or mseed=\n",
-                       err_);
-            return kBatchExitUsage;
-        }
-        if (settings_.settings.mseedOutput && !mseedOutputAvailable()) {
-            std::fputs(kMseedUnavailableText, err_);
+        if (const char* refused = outputRefusal(settings_.settings)) {
+            std::fputs(refused, err_);
             return kBatchExitUsage;
         }
         database_.configure(batchArchiveSettings(settings_.settings));
@@ -273,7 +285,10 @@ public:
                 std::to_string(options_.settleSeconds) + " s");
             nextStatus_ = Clock::now() + std::chrono::minutes(options_.statusEveryMinutes);
             while (!stopRequested) {
-                if (reloadRequested.exchange(false)) reload();
+                if (const unsigned reloads = reloadsRequested; reloads != reloadsSeen_) {
+                    reloadsSeen_ = reloads;
+                    reload();
+                }
                 const bool worked = step();
                 caughtUp_ = !worked;
                 if (Clock::now() >= nextStatus_) {
@@ -286,8 +301,6 @@ public:
         }
         database_.disconnect();
         summary_.wallSeconds = std::chrono::duration<double>(Clock::now() - started_).count();
-        std::fputs(formatBatchSummary(summary_).c_str(), out_);
-        std::fflush(out_);
         return kBatchExitOk;
     }
 
@@ -315,8 +328,10 @@ private:
     // new ones are refused.
     void reload()
     {
-        cache_.reset();
-        cache_.emplace();
+        if (cacheIni_) {
+            cache_.reset();
+            cache_.emplace();
+        }
         SettingsResult again = gatherBatchSettings(options_);
         if (again.status != SettingsStatus::kReady || again.settings.cssOutput) {
             say("tremcvt.ini read again but refused; the settings stay as they were");
@@ -513,7 +528,9 @@ private:
     const BatchOptions& options_;
     std::FILE* out_;
     std::FILE* err_;
+    const bool cacheIni_;
     const double poll_;
+    unsigned reloadsSeen_ = reloadsRequested;
     std::optional<ProfileReadCache> cache_;
     SettingsResult settings_;
     ArchiveDatabase database_;
@@ -533,8 +550,50 @@ private:
 
 int runFollow(const BatchOptions& options, std::FILE* out, std::FILE* err)
 {
-    Follower follower(options, out, err);
-    return follower.run();
+    installSignalHandlers();
+    if (!options.stations) {
+        Follower follower(options, out, err, true);
+        const int status = follower.run();
+        if (status != kBatchExitOk) return status;
+        std::fputs(formatBatchSummary(follower.summary()).c_str(), out);
+        std::fflush(out);
+        return status;
+    }
+    // Every station of the choice at once, each over its own directory and
+    // database connection; the INI files are read afresh for each file (the
+    // process-wide cache could not be renewed by one follower alone).
+    const SettingsResult gathered = gatherBatchSettings(options);
+    if (gathered.status != SettingsStatus::kReady) {
+        std::fputs(gathered.message.c_str(), err);
+        return kBatchExitUsage;
+    }
+    if (const char* refused = outputRefusal(gathered.settings)) {
+        std::fputs(refused, err);
+        return kBatchExitUsage;
+    }
+    BatchSummary total;
+    const std::vector<StationTask> tasks = stationTasks(options, gathered.settings.iniPath, total, err);
+    std::vector<BatchOptions> own(tasks.size(), options);
+    std::vector<std::unique_ptr<Follower>> followers;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        own[i].stations = false;
+        own[i].station = tasks[i].code;
+        own[i].directory = tasks[i].directory;
+        followers.push_back(std::make_unique<Follower>(own[i], out, err, false));
+    }
+    std::vector<int> statuses(tasks.size(), kBatchExitOk);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < followers.size(); ++i)
+        threads.emplace_back([&, i] { statuses[i] = followers[i]->run(); });
+    for (std::thread& thread : threads) thread.join();
+    if (std::find(statuses.begin(), statuses.end(), kBatchExitUsage) != statuses.end()) return kBatchExitUsage;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        addStationSummary(total, followers[i]->summary(), tasks[i].code);
+        total.wallSeconds = std::max(total.wallSeconds, followers[i]->summary().wallSeconds);
+    }
+    std::fputs(formatBatchSummary(total).c_str(), out);
+    std::fflush(out);
+    return kBatchExitOk;
 }
 
 }  // namespace tremcvt

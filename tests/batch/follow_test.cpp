@@ -46,12 +46,14 @@ protected:
         std::future<test::ProcessResult> result;
         pid_t pid = 0;
     };
-    Follower follow(const std::vector<std::string>& options)
+    // options after "KAM winDir --follow", or the whole command line.
+    Follower follow(const std::vector<std::string>& options, bool whole = false)
     {
         const fs::path pidFile = tempDir->path() / "follower.pid";
         fs::remove(pidFile);
         std::vector<std::string> arguments = {"-c", "echo $$ >\"$0\"; exec \"$@\"", pidFile.string(),
-                                              TREMCVT_BATCH_BINARY, "KAM", winDir.string(), "--follow"};
+                                              TREMCVT_BATCH_BINARY};
+        if (!whole) arguments.insert(arguments.end(), {"KAM", winDir.string(), "--follow"});
         arguments.insert(arguments.end(), options.begin(), options.end());
         Follower follower;
         follower.result = std::async(std::launch::async, [this, arguments] { return run("/bin/sh", arguments); });
@@ -66,19 +68,19 @@ protected:
 
     // The minute's file in the first layout, made elsewhere and renamed into
     // place as an acquisition system does.
-    void writeMinute(int m, int seconds = 60, int variant = 0)
+    void writeMinute(int m, int seconds = 60, int variant = 0, const fs::path& directory = {}, int sps = 100)
     {
         MinuteName name;
         ASSERT_TRUE(minuteName(static_cast<double>(kHour + 60 * m), name));
-        const std::string path = winFileLayouts(winDir.string(), name)[0];
+        const std::string path = winFileLayouts((directory.empty() ? winDir : directory).string(), name)[0];
         fs::create_directories(fs::path(path).parent_path());
-        fs::rename(writeRecording("incoming", kHour + 60 * m, seconds, 100, variant), path);
+        fs::rename(writeRecording("incoming", kHour + 60 * m, seconds, sps, variant), path);
     }
 
     // The latest end of the station's catalogue rows; 0 while there are none.
-    double cataloguedEnd() const
+    double cataloguedEnd(const std::string& station = "KAM") const
     {
-        const auto rows = database->query("select max(TBEGIN+TQTY) from FILELIST where STA='KAM'");
+        const auto rows = database->query("select max(TBEGIN+TQTY) from FILELIST where STA='" + station + "'");
         return rows && !rows->empty() && !rows->front().empty() ? std::stod(rows->front()) : 0.0;
     }
 };
@@ -181,6 +183,44 @@ TEST_P(FollowTest, ConvertsMinutesAsTheyArriveAndLeavesTheArchiveOfOneBatch)
     const auto batch = run(TREMCVT_BATCH_BINARY, {"KAM", winDir.string(), "14/09/2009 11:00", "000 00:24"});
     EXPECT_EQ(batch.exitStatus, kBatchExitMissingFiles) << batch.output << batch.errorOutput;
     const test::ArchiveState expected = state();
+    EXPECT_TRUE(followed == expected) << test::describeDifference(expected, followed);
+}
+
+TEST_P(FollowTest, StationsAreFollowedAtOnceEachOverItsDirectory)
+{
+    // KAM at 100 and LNG at 20 samples per second, three minutes each in
+    // their own directories.
+    const fs::path kam = tempDir->path() / "kam", lng = tempDir->path() / "lng";
+    std::map<unsigned, std::string> channels;
+    for (const test::Channel& c : test::kChannels) channels[c.id] = c.component;
+    writeIni(stationSection(0, "KAM", channels, "dir=" + kam.string() + "\n") +
+                 stationSection(1, "LNG", channels, "dir=" + lng.string() + "\n"),
+             2, "USE_TEND=1\n");
+    for (int m = 0; m < 3; ++m) {
+        writeMinute(m, 60, 0, kam, 100);
+        writeMinute(m, 60, 0, lng, 20);
+    }
+    Follower follower = follow({"--stations", "all", "--follow", "--settle", "1"}, true);
+    const double end = static_cast<double>(kHour + 180);
+    for (int i = 0; i < 1000 && (cataloguedEnd("KAM") < end - 0.5 || cataloguedEnd("LNG") < end - 0.5); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // SIGHUP: every follower reads tremcvt.ini again.
+    if (follower.pid != 0) kill(follower.pid, SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    if (follower.pid != 0) kill(follower.pid, SIGTERM);
+    const test::ProcessResult stopped = follower.result.get();
+    EXPECT_TRUE(stopped.exited && stopped.exitStatus == 0) << stopped.signal << "\n" << stopped.errorOutput;
+    EXPECT_EQ(occurrences(stopped.errorOutput, "tremcvt.ini read again"), 2u) << stopped.errorOutput;
+    EXPECT_NE(stopped.output.find("Stations: 2, 0 without a WIN directory\nBatch: 6 files, 6 converted, 0 missing"),
+              std::string::npos)
+        << stopped.output;
+    const test::ArchiveState followed = state();
+
+    resetArchive();
+    const auto batch = run(TREMCVT_BATCH_BINARY, {"--stations", "all", "14/09/2009 11:00", "000 00:03"});
+    EXPECT_EQ(batch.exitStatus, 0) << batch.output << batch.errorOutput;
+    const test::ArchiveState expected = state();
+    EXPECT_EQ(expected.rows.size(), 4u);
     EXPECT_TRUE(followed == expected) << test::describeDifference(expected, followed);
 }
 
