@@ -403,10 +403,6 @@ ArchiveSettings batchArchiveSettings(const ConverterSettings& settings)
     return archive;
 }
 
-namespace {
-
-}  // namespace
-
 // Adds what one station's files came to into the batch's summary; its
 // missing minutes are named with the station.
 void addStationSummary(BatchSummary& total, const BatchSummary& part, const std::string& station)
