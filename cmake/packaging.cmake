@@ -16,6 +16,8 @@ else()
   install(DIRECTORY schema/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tremcvt/schema)
   file(GLOB tremcvt_man_pages ${PROJECT_SOURCE_DIR}/packaging/man/*.1)
   install(FILES ${tremcvt_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The service template of tremcvt_batch --follow, one instance per station.
+  install(FILES "packaging/tremcvt-follow@.service" DESTINATION /lib/systemd/system)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION science)

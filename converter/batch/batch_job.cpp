@@ -1,4 +1,5 @@
 #include "converter/batch/batch_job.h"
+#include "converter/batch/batch_internal.h"
 
 #include <algorithm>
 #include <atomic>
@@ -204,18 +205,23 @@ private:
     std::vector<std::string> files_;
 };
 
+}  // namespace
+
 // The options as a conversion takes them, gathered once for the whole batch
 // exactly as tremcvt gathers its command line; the WIN path stands in until
 // each file sets its own. A value that does not fit its field is refused
 // here, before anything is touched.
 SettingsResult gatherBatchSettings(const BatchOptions& options)
 {
-    std::vector<std::string> arguments = {"tremcvt", options.station, options.interval ? options.directory : "-"};
+    std::vector<std::string> arguments = {"tremcvt", options.station,
+                                          options.interval || options.follow ? options.directory : "-"};
     arguments.insert(arguments.end(), options.converterOptions.begin(), options.converterOptions.end());
     std::vector<const char*> argv;
     for (const std::string& argument : arguments) argv.push_back(argument.c_str());
     return gatherSettings(static_cast<int>(argv.size()), argv.data());
 }
+
+namespace {
 
 // Where one planned file is. A minute is looked up in the data directory;
 // its lookup lines keep the platform's own line ends.
@@ -254,13 +260,7 @@ bool lostConnection(const ConversionOutcome& outcome, ArchiveDatabase& database)
     return !database.testConnection();
 }
 
-// One file's conversion, with its report kept for merging.
-struct FileConversion {
-    ConversionOutcome outcome;
-    RunReport report;
-    bool reconnected = false;     // the connection was made again once
-    bool connectionGone = false;  // and that failed: the batch cannot go on
-};
+}  // namespace
 
 RunReport fileReport(const std::string& path)
 {
@@ -323,6 +323,8 @@ std::string shownReport(const RunReport& report, bool fullReports, OutputMerger&
     merger.merge(report.text(), shown);
     return shown;
 }
+
+namespace {
 
 // What the files of the plan came to, and whether the connection was lost
 // for good.
@@ -390,6 +392,8 @@ int batchExitStatus(const FilesDone& done)
     return kBatchExitOk;
 }
 
+}  // namespace
+
 // The archive database of a batch: its statements wait for a locked SQLite
 // database rather than fail.
 ArchiveSettings batchArchiveSettings(const ConverterSettings& settings)
@@ -417,14 +421,6 @@ void addStationSummary(BatchSummary& total, const BatchSummary& part, const std:
     total.irregularChannels += part.irregularChannels;
     total.reconnections += part.reconnections;
 }
-
-// One station of a --stations batch, ready to convert: its settings as
-// "tremcvt_batch STATION DIR START INTERVAL" would gather them.
-struct StationTask {
-    std::string code;
-    std::string directory;
-    SettingsResult settings;
-};
 
 // The stations that can be converted; each other one is reported on
 // standard error and listed in the summary.
@@ -466,6 +462,8 @@ std::vector<StationTask> stationTasks(const BatchOptions& options, const std::st
     std::fflush(err);
     return tasks;
 }
+
+namespace {
 
 // Converts every station's interval over its own directory, `workers`
 // stations at a time. Each worker takes the next station not yet taken and

@@ -154,7 +154,8 @@ BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
     BatchOptions o;
     std::size_t next = 1;
     if (arguments[0] == "--stations") {
-        if (arguments.size() < 4) return refuse("--stations needs the stations, START and INTERVAL");
+        if (arguments.size() < 4 && !(arguments.size() == 3 && arguments[2] == "--follow"))
+            return refuse("--stations needs the stations, START and INTERVAL (or --follow)");
         const std::optional<std::vector<std::string>> names = stationNameList(arguments[1]);
         if (!names) return refuse("bad station list \"" + arguments[1] + "\" (all, or STA[,STA...])");
         o.stations = true;
@@ -166,9 +167,16 @@ BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
             return refuse("the first argument must be the station code");
     }
 
-    if (o.stations) {
+    if (o.stations && arguments.size() >= 3 && arguments[2] == "--follow") {
+        o.follow = true;
+        next = 3;
+    } else if (o.stations) {
         o.interval = true;
         next = 2;
+    } else if (arguments.size() >= 3 && arguments[2] == "--follow") {
+        o.follow = true;
+        o.directory = arguments[1];
+        next = 3;
     } else if (arguments[1] == "--files") {
         for (next = 2; next < arguments.size(); ++next) {
             const std::string& a = arguments[next];
@@ -205,8 +213,24 @@ BatchOptionsResult parseBatchOptions(const std::vector<std::string>& arguments)
             o.stopOnError = false;
         } else if (a == "--stop-on-error") {
             o.stopOnError = true;
+        } else if (a == "--follow") {
+            return refuse("--follow comes right after STATION DIR (and follows one station)");
+        } else if ((a == "--settle" || a == "--from" || a == "--status-every") && !o.follow) {
+            return refuse(a + " needs --follow");
+        } else if (a == "--settle" || a == "--status-every") {
+            const std::optional<int> value =
+                next + 1 < arguments.size() ? wholeNumber(arguments[next + 1]) : std::nullopt;
+            if (!value || *value < 1) return refuse(a + " needs a whole number above 0");
+            (a == "--settle" ? o.settleSeconds : o.statusEveryMinutes) = *value;
+            ++next;
+        } else if (a == "--from") {
+            o.from = next + 1 < arguments.size() ? parseBatchStart(arguments[next + 1]) : std::nullopt;
+            if (!o.from) return refuse("bad --from (YYYY-MM-DDTHH:MM or DD/MM/YYYY HH:MM)");
+            ++next;
         } else if ((a == "-j" || a == "--jobs" || a == "--shard") && !o.stations) {
             return refuse(a + " needs --stations");
+        } else if ((a == "-j" || a == "--jobs") && o.follow) {
+            return refuse(a + " does not go with --follow (every station is followed at once)");
         } else if (a == "-j" || a == "--jobs") {
             const std::optional<int> jobs =
                 next + 1 < arguments.size() ? wholeNumber(arguments[next + 1]) : std::nullopt;

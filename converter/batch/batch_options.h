@@ -3,6 +3,9 @@
 //   tremcvt_batch STATION --files FILE... | --files-from LIST|-  [the same]
 //   tremcvt_batch --stations all|STA[,STA...] START INTERVAL [-j N]
 //                 [--shard K/N] [the same]
+//   tremcvt_batch STATION DIR --follow [--settle SECONDS]
+//                 [--from YYYY-MM-DDTHH:MM] [--status-every MINUTES] [the same]
+//   tremcvt_batch --stations all|STA[,STA...] --follow [--shard K/N] [the same]
 // START is DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM, INTERVAL is DDD HH:MM (the
 // launcher's "time" and "timeqty"). Converter options are those of tremcvt
 // (odbc=, user=, password=, data=, css=, ...); the batch flags are
@@ -42,7 +45,16 @@ inline constexpr const char* kBatchUsageText =
     "  --stations the stations of tremcvt.ini (all, or those named), each over its\n"
     "             WIN directory (dir of its sta section, else dir of [system])\n"
     "  -j N       N stations at a time (default 1; 0: one per processor core)\n"
-    "  --shard K/N  only the K-th of N shares of the stations (1 <= K <= N)\n";
+    "  --shard K/N  only the K-th of N shares of the stations (1 <= K <= N)\n"
+    "       tremcvt_batch STATION DIR --follow [--settle SECONDS] [--from START]\n"
+    "                     [--status-every MINUTES] [options]\n"
+    "       tremcvt_batch --stations all|STA[,STA...] --follow [--shard K/N] [the same]\n"
+    "  --follow   convert each minute once its file is complete, as it arrives (with\n"
+    "             --stations: every station at once, each over its WIN directory), until\n"
+    "             SIGTERM or SIGINT; SIGHUP reads tremcvt.ini again\n"
+    "  --settle   seconds a file must stay unchanged to count as complete (default 90)\n"
+    "  --from     the first minute when the archive holds nothing of the station\n"
+    "  --status-every  minutes between status lines on standard error (default 60)\n";
 
 // One share of the station list: the stations whose position among those the
 // command selects, counted from 0, leaves the remainder index - 1 when
@@ -75,6 +87,12 @@ struct BatchOptions {
     std::vector<std::string> stationNames;  // empty: all
     int jobs = 1;                           // stations at a time; 0: one per core
     std::optional<Shard> shard;
+    // Following DIR: every minute converted once its file is complete, for
+    // as long as the program runs.
+    bool follow = false;
+    int settleSeconds = 90;
+    std::optional<StartTime> from;  // where to begin when nothing is archived
+    int statusEveryMinutes = 60;
     // Options handed to every conversion as tremcvt takes them.
     std::vector<std::string> converterOptions;
     bool fullReports = false;

@@ -9,6 +9,7 @@
 #include "common/version.h"
 #include "converter/batch/batch_job.h"
 #include "converter/batch/batch_options.h"
+#include "converter/batch/follow.h"
 
 int main(int argc, char** argv)
 {
@@ -31,6 +32,7 @@ int main(int argc, char** argv)
         }
         // The log of a scheduled batch names the build that made it.
         std::fprintf(stderr, "%s\n", tremcvt::versionLine("tremcvt_batch").c_str());
+        if (parsed.options->follow) return tremcvt::runFollow(*parsed.options, stdout, stderr);
         return tremcvt::runBatch(*parsed.options, stdout, stderr);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tremcvt_batch: the batch broke off: %s\n", error.what());

@@ -261,6 +261,10 @@ TEST_P(BatchTest, BadCommandLinesAreRefusedWithoutTouchingTheArchive)
         {"KAM", "--files"},
         {"KAM"},
         {"KAM", "--files", m0, "data=" + std::string(600, 'x')},
+        {"KAM", winDir.string(), "--follow", "css=" + (outputDir / "x.wfdisc").string()},
+        {"KAM", winDir.string(), "--follow", "--settle", "0"},
+        {"KAM", winDir.string(), "14/09/2009 11:00", "000 00:01", "--settle", "5"},
+        {"--stations", "all", "--follow", "-j", "2"},
     };
     for (const auto& arguments : refused) {
         const auto run = batch(arguments);
