@@ -38,7 +38,7 @@ inline constexpr const char* kBatchUsageText =
     "       tremcvt_batch --stations all|STA[,STA...] START INTERVAL [-j N] [--shard K/N] [options]\n"
     "  START     DD/MM/YYYY HH:MM or YYYY-MM-DDTHH:MM (the first minute)\n"
     "  INTERVAL  DDD HH:MM (days, hours, minutes)\n"
-    "  options   odbc=DSN user=NAME password=WORD data=DIR css=WFDISC (as tremcvt)\n"
+    "  options   odbc=DSN user=NAME password=WORD data=DIR css=WFDISC mseed=DIR sync=0|1 (as tremcvt)\n"
     "            --full-reports  every report whole\n"
     "            --keep-going    go on after a failed file (the default)\n"
     "            --stop-on-error stop at the first failed file\n"

@@ -217,8 +217,10 @@ SettingsResult settingsForWinFile(const ConverterSettings& settings, std::string
 
 ArchiveSettings archiveSettings(const ConverterSettings& settings)
 {
-    return ArchiveSettings{settings.odbc.str(), settings.user.str(), settings.password.str(), settings.data.str(),
-                           settings.useTend != 0, settings.sync != 0};
+    ArchiveSettings archive{settings.odbc.str(), settings.user.str(), settings.password.str(), settings.data.str(),
+                            settings.useTend != 0};
+    archive.sync = settings.sync != 0;
+    return archive;
 }
 
 }  // namespace tremcvt
